@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds, and starts the bridge in a Wine desktop.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+cmake --preset windows
+cmake --build --preset windows
+
+demo() {
+    local bin=build/windows/bin
+    # The installer creates the log folder; the bridge never does.
+    local logs="$WINEPREFIX/drive_c/ProgramData/QuorvixRemote/Logs"
+    mkdir -p "$logs"
+    wine "$bin/uxlink.exe" -name=Demo -version=1.2 -pid=4242 -hellomsg=x -rebranded=0 &
+    local bridge=$!
+    sleep 5
+    echo "--- log:"
+    cat "$logs"/QX_PIPE_BRIDGE_*.log
+    kill "$bridge" 2>/dev/null || true
+}
+export -f demo
+bash scripts/wine-session.sh build/windows bash -c demo

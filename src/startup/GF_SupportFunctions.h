@@ -1,0 +1,37 @@
+// Small helpers shared by every subsystem: character filtering, the one pair of
+// UTF-8 converters, truncating copies into fixed Win32 buffers, and the identity
+// of the user and the process.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// A set of 8-bit character codes (0 to 255).
+using TCharSet = std::bitset<256>;
+
+TCharSet MakeCharSet(std::wstring_view chars);
+
+// S without every character whose code is in CharSet; characters above 255 stay.
+std::wstring StripChars(std::wstring_view S, const TCharSet& CharSet);
+
+// S without the characters of code 32 and below at both ends.
+std::wstring TrimControlAndBlanks(std::wstring_view S);
+
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
+
+// Copies text into a fixed, zero-terminated buffer, cut to Capacity - 1 characters.
+void CopyTruncated(wchar_t* Buffer, std::size_t Capacity, std::wstring_view text);
+
+template <std::size_t N>
+void CopyTruncated(wchar_t (&Buffer)[N], std::wstring_view text)
+{
+    CopyTruncated(Buffer, N, text);
+}
+
+// The name of the user the process runs as; empty on failure.
+std::wstring GetLoggedUserName();
+
+int GetOwnProcessId();

@@ -1,0 +1,100 @@
+// The log's worker pool: an unbounded FIFO of untyped items on an I/O completion
+// port, a thread that runs one callback, and a fixed set of such threads that hand
+// each queued item to one handler.
+#pragma once
+
+#include "startup/WinHandle.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+class EThreadStackFinalized : public std::runtime_error
+{
+public:
+    EThreadStackFinalized() : std::runtime_error("Stack is finalized") {}
+};
+
+namespace UN_ThreadUtilities
+{
+
+// Any number of threads may Push and Pop at once; the port does the locking.
+// The queue owns neither the items nor what they point to.
+class TThreadQueue
+{
+public:
+    TThreadQueue();
+
+    // Never blocks. Raises EThreadStackFinalized once finalized, and EWin32Error
+    // when the port could not be created; the item then stays with the caller.
+    void Push(void* Data);
+
+    // Blocks while the queue is empty and open. False, with Data null, once the
+    // queue is finalized (an item taken then is dropped) or its port is unusable.
+    bool Pop(void*& Data);
+
+    // Posts the end marker, then marks the queue finalized; may run any number of times.
+    void Finalize();
+
+    [[nodiscard]] bool Finalized() const noexcept { return FFinalized.load(); }
+
+private:
+    std::atomic<bool> FFinalized{false};
+    TUniqueHandle FIOQueue;
+};
+
+class TSimpleThread;
+using TThreadExecuteEvent = std::function<void(TSimpleThread& Thread)>;
+
+// Runs ExecuteEvent once on a thread of its own; the destructor waits for it.
+// (The pool is its only user, and its workers never free themselves.)
+class TSimpleThread
+{
+public:
+    TSimpleThread(bool CreateSuspended, TThreadExecuteEvent ExecuteEvent);
+    TSimpleThread(const TSimpleThread&) = delete;
+    TSimpleThread& operator=(const TSimpleThread&) = delete;
+    ~TSimpleThread();
+
+    // Starts a thread created suspended.
+    void Start();
+    // Asks the body to stop; does not stop it.
+    void Terminate() noexcept { FTerminated = true; }
+    [[nodiscard]] bool Terminated() const noexcept { return FTerminated.load(); }
+    void WaitFor();
+
+private:
+    TThreadExecuteEvent FExecuteEvent;
+    std::atomic<bool> FTerminated{false};
+    std::thread FThread;
+};
+
+using TThreadPoolEvent = std::function<void(void* Data, TSimpleThread& AThread)>;
+
+// Items are handed out in the order added; with one worker they are also handled
+// in that order. An exception from the handler is dropped and the worker goes on.
+class TThreadPool
+{
+public:
+    TThreadPool(TThreadPoolEvent HandlePoolEvent, int MaxThreads);
+    TThreadPool(const TThreadPool&) = delete;
+    TThreadPool& operator=(const TThreadPool&) = delete;
+    // Finishes the items being handled; items still queued are not handed out.
+    // Must not run on one of the pool's own workers.
+    ~TThreadPool();
+
+    // Ownership of Data passes to the handler that will receive it.
+    void Add(void* Data);
+
+private:
+    void ThreadExecute(TSimpleThread& AThread);
+
+    TThreadPoolEvent FHandlePoolEvent;
+    TThreadQueue FThreadQueue;
+    std::vector<std::unique_ptr<TSimpleThread>> FThreads;
+};
+
+} // namespace UN_ThreadUtilities

@@ -1,0 +1,79 @@
+// One small owner per kind of Win32 handle. Nothing else in the program calls
+// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon or GlobalUnlock itself.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+// A kernel handle. Both NULL and INVALID_HANDLE_VALUE mean "no handle", since
+// CreateFileW and CreateNamedPipeW report failure with the latter and most other
+// calls with the former.
+class TUniqueHandle
+{
+public:
+    TUniqueHandle() noexcept = default;
+    explicit TUniqueHandle(HANDLE handle) noexcept : FHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    TUniqueHandle(TUniqueHandle&& other) noexcept : FHandle(other.Release()) {}
+    TUniqueHandle& operator=(TUniqueHandle&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    TUniqueHandle(const TUniqueHandle&) = delete;
+    TUniqueHandle& operator=(const TUniqueHandle&) = delete;
+    ~TUniqueHandle() { Reset(); }
+
+    [[nodiscard]] HANDLE Get() const noexcept { return FHandle; }
+    [[nodiscard]] bool IsValid() const noexcept { return FHandle != nullptr; }
+    explicit operator bool() const noexcept { return IsValid(); }
+
+    void Reset(HANDLE handle = nullptr) noexcept
+    {
+        if (handle == INVALID_HANDLE_VALUE)
+            handle = nullptr;
+        if (FHandle != nullptr && FHandle != handle)
+            CloseHandle(FHandle);
+        FHandle = handle;
+    }
+
+    [[nodiscard]] HANDLE Release() noexcept { return std::exchange(FHandle, nullptr); }
+
+private:
+    HANDLE FHandle = nullptr;
+};
+
+struct TWindowDeleter { void operator()(HWND window) const noexcept { DestroyWindow(window); } };
+using TUniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, TWindowDeleter>;
+
+struct TMenuDeleter { void operator()(HMENU menu) const noexcept { DestroyMenu(menu); } };
+using TUniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, TMenuDeleter>;
+
+struct TIconDeleter { void operator()(HICON icon) const noexcept { DestroyIcon(icon); } };
+using TUniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
+
+struct TFindDeleter { void operator()(HANDLE find) const noexcept { FindClose(find); } };
+using TUniqueFind = std::unique_ptr<void, TFindDeleter>;
+
+// Keeps a global memory block locked for one scope.
+template <typename T>
+class TGlobalLock
+{
+public:
+    explicit TGlobalLock(HGLOBAL memory) noexcept : FMemory(memory), FData(static_cast<T*>(GlobalLock(memory))) {}
+    TGlobalLock(const TGlobalLock&) = delete;
+    TGlobalLock& operator=(const TGlobalLock&) = delete;
+    ~TGlobalLock()
+    {
+        if (FData != nullptr)
+            GlobalUnlock(FMemory);
+    }
+    [[nodiscard]] T* Get() const noexcept { return FData; }
+
+private:
+    HGLOBAL FMemory;
+    T* FData;
+};

@@ -1,0 +1,76 @@
+#include "startup/GF_SupportFunctions.h"
+#include "startup/UN_GlobalVars.h"
+#include "startup/uxlink.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+struct TSwitchCase
+{
+    const wchar_t* CommandLine;
+    const wchar_t* Name;
+    const wchar_t* Expected;
+};
+
+// Default for every row is L"<default>", so a row can tell "absent" from "empty".
+const TSwitchCase SwitchCases[] = {
+    {LR"(C:\bin\uxlink.exe -name=Demo -version=1.2)", L"name", L"Demo"},
+    {LR"(C:\bin\uxlink.exe -name=Demo -version=1.2)", L"version", L"1.2"},
+    {LR"(C:\bin\uxlink.exe -version=1.2)", L"name", L"<default>"},
+    // A blank value is empty, not the default.
+    {LR"(uxlink.exe -name= -pid=4)", L"name", L""},
+    // The value ends at the next hyphen-minus or equals sign.
+    {LR"(uxlink.exe -hellomsg=Good-bye)", L"hellomsg", L"Good"},
+    {LR"(uxlink.exe -hellomsg=a=b)", L"hellomsg", L"a"},
+    // Quotes go, inner blanks stay; a quote inside a value goes too.
+    {LR"(uxlink.exe -name="Remote  Desk" -pid=1)", L"name", L"Remote  Desk"},
+    {LR"(uxlink.exe -name=Re"mo"te)", L"name", L"Remote"},
+    // Names are case-sensitive and must stand right between "-" and "=".
+    {LR"(uxlink.exe -Name=x)", L"name", L"<default>"},
+    {LR"(uxlink.exe - name=x)", L"name", L"<default>"},
+    {LR"(uxlink.exe -name =x)", L"name", L"<default>"},
+    // The first occurrence wins.
+    {LR"(uxlink.exe -pid=1 -pid=2)", L"pid", L"1"},
+    // Blanks around a value are trimmed.
+    {L"uxlink.exe -rebranded= 1 \t", L"rebranded", L"1"},
+    // A hyphen in the program path makes extra segments that match nothing.
+    {LR"(C:\my-tools\ux-link.exe -pid=7)", L"pid", L"7"},
+    // Empty segments and a name without "=" neither fail nor match.
+    {LR"(uxlink.exe --name -name)", L"name", L"<default>"},
+    {L"-", L"name", L"<default>"},
+    {L"", L"name", L"<default>"},
+};
+
+TEST(GetSwitchValue, ReadsSwitchesAsTheServiceWritesThem)
+{
+    for (const TSwitchCase& row : SwitchCases)
+        EXPECT_EQ(GetSwitchValue(row.CommandLine, row.Name, L"<default>"), row.Expected)
+            << "command line: " << WideToUtf8(row.CommandLine) << ", switch " << WideToUtf8(row.Name);
+}
+
+TEST(StripChars, RemovesOnlyEightBitMembersOfTheSet)
+{
+    EXPECT_EQ(StripChars(L"a\"b\"c", MakeCharSet(L"\"")), L"abc");
+    EXPECT_EQ(StripChars(L"x\u0122y\u00e9", MakeCharSet(L"\u00e9")), L"x\u0122y");
+    // A character above 255 is never removed, even when its low byte is in the set.
+    EXPECT_EQ(StripChars(L"\u0122", MakeCharSet(L"\x22")), L"\u0122");
+}
+
+TEST(PidFromText, AcceptsDecimalAndHexadecimalThirtyTwoBitNumbers)
+{
+    struct
+    {
+        const wchar_t* Text;
+        int Expected;
+    } rows[] = {
+        {L"4242", 4242}, {L"$10", 16}, {L"0x1F", 31}, {L"-5", -5}, {L"abc", 0}, {L"", 0},
+        {L"12ab", 0},   {L"2147483647", 2147483647},  {L"2147483648", 0}, {L"-2147483648", -2147483647 - 1},
+        {L"$", 0},      {L"0x", 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(PidFromText(row.Text), row.Expected) << WideToUtf8(row.Text);
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#include "support/BridgeTestSupport.h"
+
+#include "startup/GF_SupportFunctions.h"
+#include "startup/UN_SystemFolders.h"
+#include "startup/UN_TxtFileLog.h"
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace test_support
+{
+
+std::wstring BinFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+TChildProcess::TChildProcess(const std::wstring& Program, const std::wstring& Arguments)
+{
+    std::wstring path = BinFolder() + Program;
+    std::wstring commandLine = L"\"" + path + L"\" " + Arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        throw std::runtime_error("CreateProcessW failed for " + WideToUtf8(path));
+    CloseHandle(info.hThread);
+    FProcess.Reset(info.hProcess);
+    FPid = info.dwProcessId;
+}
+
+TChildProcess::~TChildProcess()
+{
+    Kill();
+}
+
+bool TChildProcess::WaitForExit(std::chrono::milliseconds Timeout, DWORD& ExitCode)
+{
+    if (!FProcess || WaitForSingleObject(FProcess.Get(), static_cast<DWORD>(Timeout.count())) != WAIT_OBJECT_0)
+        return false;
+    GetExitCodeProcess(FProcess.Get(), &ExitCode);
+    return true;
+}
+
+void TChildProcess::Kill()
+{
+    if (FProcess && WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT)
+    {
+        TerminateProcess(FProcess.Get(), 1);
+        WaitForSingleObject(FProcess.Get(), 5000);
+    }
+}
+
+std::wstring EnsureLogFolder()
+{
+    std::wstring root = GetCommonAppDataFolder() + L"QuorvixRemote\\";
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring logs = root + L"Logs\\";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    return logs;
+}
+
+std::wstring TodaysLogFile()
+{
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    return TTxtFileLog::LogFileName(EnsureLogFolder() + L"QX_PIPE_BRIDGE", L".log", true, today);
+}
+
+std::vector<std::wstring> LogLinesOf(DWORD Pid)
+{
+    std::vector<std::wstring> lines;
+    // Open with full sharing, so that the bridge's writer is never locked out.
+    TUniqueHandle file(CreateFileW(TodaysLogFile().c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return lines;
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        content.append(buffer, read);
+
+    std::wstring prefix = L"<" + std::to_wstring(Pid) + L"> - ";
+    std::wstring text = Utf8ToWide(content);
+    std::size_t start = 0;
+    while (start < text.size())
+    {
+        std::size_t end = text.find(L"\r\n", start);
+        std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (!line.empty() && line[0] == 0xFEFF)
+            line.erase(0, 1);
+        // "<pid> - hh:nn.ss.zzz - text": the stamp is 12 characters.
+        if (line.rfind(prefix, 0) == 0 && line.size() >= prefix.size() + 15)
+            lines.push_back(line.substr(prefix.size() + 15));
+        if (end == std::wstring::npos)
+            break;
+        start = end + 2;
+    }
+    return lines;
+}
+
+bool WaitForLogLine(DWORD Pid, const std::wstring& Needle, std::chrono::milliseconds Timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + Timeout;
+    do
+    {
+        for (const std::wstring& line : LogLinesOf(Pid))
+            if (line.find(Needle) != std::wstring::npos)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + Timeout;
+    do
+    {
+        if (WaitNamedPipeW(PipeName.c_str(), 50))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+} // namespace test_support

@@ -1,0 +1,59 @@
+// What the end-to-end tests share: starting uxlink.exe and the peer tools that
+// sit beside the test program, and reading the bridge's daily log.
+#pragma once
+
+#include "startup/WinHandle.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace test_support
+{
+
+// The folder that holds the test program, uxlink.exe and the tools, with a
+// trailing backslash.
+std::wstring BinFolder();
+
+// A child process started from the bin folder; killed and waited for when the
+// owner goes away without having waited for it itself.
+class TChildProcess
+{
+public:
+    // Program is a file name in the bin folder, Arguments the rest of the command line.
+    TChildProcess(const std::wstring& Program, const std::wstring& Arguments);
+    TChildProcess(TChildProcess&&) noexcept = default;
+    TChildProcess& operator=(TChildProcess&&) noexcept = default;
+    ~TChildProcess();
+
+    [[nodiscard]] DWORD Pid() const noexcept { return FPid; }
+    [[nodiscard]] HANDLE Handle() const noexcept { return FProcess.Get(); }
+
+    // The exit code, or nothing when the process still runs after Timeout.
+    bool WaitForExit(std::chrono::milliseconds Timeout, DWORD& ExitCode);
+    void Kill();
+
+private:
+    TUniqueHandle FProcess;
+    DWORD FPid = 0;
+};
+
+// The log folder as the installer creates it, created if missing.
+std::wstring EnsureLogFolder();
+
+// Today's bridge log file.
+std::wstring TodaysLogFile();
+
+// The texts (after "<pid> - hh:nn.ss.zzz - ") of today's lines written by Pid.
+std::vector<std::wstring> LogLinesOf(DWORD Pid);
+
+// Polls the log until a line of Pid holds Needle, or the time is up.
+bool WaitForLogLine(DWORD Pid, const std::wstring& Needle,
+                    std::chrono::milliseconds Timeout = std::chrono::seconds(10));
+
+// Polls until the bridge with this pid serves its request pipe.
+bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout = std::chrono::seconds(15));
+
+} // namespace test_support
