@@ -1,0 +1,49 @@
+#include "messages/PipeFrame.h"
+
+namespace PipeFrame
+{
+
+static_assert(sizeof(wchar_t) == 2, "the pipes carry UTF-16 code units");
+
+std::array<unsigned char, LengthSize> EncodeLength(std::uint32_t Length)
+{
+    return {static_cast<unsigned char>(Length), static_cast<unsigned char>(Length >> 8),
+            static_cast<unsigned char>(Length >> 16), static_cast<unsigned char>(Length >> 24)};
+}
+
+std::uint32_t DecodeLength(const unsigned char* Bytes)
+{
+    return std::uint32_t(Bytes[0]) | std::uint32_t(Bytes[1]) << 8 | std::uint32_t(Bytes[2]) << 16 |
+           std::uint32_t(Bytes[3]) << 24;
+}
+
+std::string EncodeText(std::wstring_view Text)
+{
+    std::string bytes;
+    bytes.reserve(Text.size() * 2);
+    for (wchar_t unit : Text)
+    {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::wstring DecodeText(std::string_view Bytes)
+{
+    std::wstring text;
+    text.reserve(Bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < Bytes.size(); i += 2)
+        text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(Bytes[i]) |
+                                            static_cast<unsigned char>(Bytes[i + 1]) << 8));
+    return text;
+}
+
+std::string EncodeFrame(std::wstring_view Text)
+{
+    std::string payload = EncodeText(Text);
+    auto length = EncodeLength(static_cast<std::uint32_t>(payload.size()));
+    return std::string(length.begin(), length.end()) + payload;
+}
+
+} // namespace PipeFrame

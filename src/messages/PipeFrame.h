@@ -1,0 +1,32 @@
+// The frame that both pipes carry: a 4-byte little-endian byte count, then the text
+// in UTF-16LE without byte-order mark or terminating zero.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace PipeFrame
+{
+
+constexpr std::size_t LengthSize = 4;
+
+// Longest payload either side accepts; a larger announced length is refused
+// before anything is allocated.
+constexpr std::uint32_t MaxPayloadBytes = 1u << 20;
+
+std::array<unsigned char, LengthSize> EncodeLength(std::uint32_t Length);
+std::uint32_t DecodeLength(const unsigned char* Bytes);
+
+// UTF-16LE bytes of Text (wchar_t is UTF-16 on Windows, so surrogate pairs pass whole).
+std::string EncodeText(std::wstring_view Text);
+
+// Text of UTF-16LE bytes; a trailing odd byte cannot be a character and is dropped.
+std::wstring DecodeText(std::string_view Bytes);
+
+// Length prefix and payload in one buffer.
+std::string EncodeFrame(std::wstring_view Text);
+
+} // namespace PipeFrame
