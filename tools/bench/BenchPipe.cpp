@@ -1,0 +1,115 @@
+#include "BenchPipe.h"
+
+#include "messages/PipeFrame.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace bench
+{
+
+namespace
+{
+
+bool ReadExact(HANDLE pipe, char* buffer, DWORD size)
+{
+    DWORD offset = 0;
+    while (offset < size)
+    {
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer + offset, std::min(ChunkSize, size - offset), &read, nullptr) || read == 0)
+            return false;
+        offset += read;
+    }
+    return true;
+}
+
+bool WriteAll(HANDLE pipe, const char* data, DWORD size)
+{
+    DWORD offset = 0;
+    while (offset < size)
+    {
+        DWORD written = 0;
+        if (!WriteFile(pipe, data + offset, std::min(ChunkSize, size - offset), &written, nullptr))
+            return false;
+        offset += written;
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteFrame(HANDLE Pipe, const std::string& Payload)
+{
+    auto length = PipeFrame::EncodeLength(static_cast<std::uint32_t>(Payload.size()));
+    DWORD written = 0;
+    return WriteFile(Pipe, length.data(), DWORD(length.size()), &written, nullptr) &&
+           WriteAll(Pipe, Payload.data(), DWORD(Payload.size()));
+}
+
+std::optional<std::string> ReadFrame(HANDLE Pipe)
+{
+    unsigned char length[PipeFrame::LengthSize];
+    if (!ReadExact(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
+        return std::nullopt;
+    std::uint32_t size = PipeFrame::DecodeLength(length);
+    if (size > PipeFrame::MaxPayloadBytes)
+        return std::nullopt;
+    std::string payload(size, '\0');
+    if (!ReadExact(Pipe, payload.data(), size))
+        return std::nullopt;
+    return payload;
+}
+
+TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + Timeout;
+    for (;;)
+    {
+        TUniqueHandle pipe(CreateFileW(PipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+        if (pipe)
+            return pipe;
+        DWORD error = GetLastError();
+        if (std::chrono::steady_clock::now() >= deadline)
+            return {};
+        // Busy: every instance is taken, wait for one. Not found: the server is
+        // between two instances (or not up yet), try again at once.
+        if (error == ERROR_PIPE_BUSY)
+            WaitNamedPipeW(PipeName.c_str(), 100);
+        else
+            std::this_thread::yield();
+    }
+}
+
+TExchange Exchange(const std::wstring& PipeName, const std::string& RequestPayload)
+{
+    TExchange exchange;
+    TUniqueHandle pipe = ConnectToPipe(PipeName, std::chrono::seconds(10));
+    if (!pipe || !WriteFrame(pipe.Get(), RequestPayload))
+        return exchange;
+    if (std::optional<std::string> answer = ReadFrame(pipe.Get()))
+    {
+        exchange.Answer = std::move(*answer);
+        exchange.Completed = true;
+        return exchange;
+    }
+    // No answer: complete when the server ended the connection, as it does for a
+    // request it ignores.
+    exchange.Completed = GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_PIPE_NOT_CONNECTED;
+    return exchange;
+}
+
+bool WaitUntilServed(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + Timeout;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        if (WaitNamedPipeW(PipeName.c_str(), 50))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+} // namespace bench
