@@ -1,64 +1,57 @@
 #include "startup/UN_ThreadUtilities.h"
 
-#include "startup/WinError.h"
-
 namespace UN_ThreadUtilities
 {
 
 namespace
 {
 
-// A packet whose overlapped pointer is all ones marks the end; an item's packet
-// carries its pointer in the completion key and a null overlapped pointer.
-OVERLAPPED* const EndMarker = reinterpret_cast<OVERLAPPED*>(~ULONG_PTR{0});
+// The queue's lock for one scope.
+class TExclusive
+{
+public:
+    explicit TExclusive(SRWLOCK& Lock) noexcept : FLock(Lock) { AcquireSRWLockExclusive(&FLock); }
+    TExclusive(const TExclusive&) = delete;
+    TExclusive& operator=(const TExclusive&) = delete;
+    ~TExclusive() { ReleaseSRWLockExclusive(&FLock); }
+
+private:
+    SRWLOCK& FLock;
+};
 
 } // namespace
 
-TThreadQueue::TThreadQueue()
-    : FIOQueue(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0))
-{
-}
-
 void TThreadQueue::Push(void* Data)
 {
-    if (FFinalized)
-        throw EThreadStackFinalized();
-    if (!FIOQueue)
-        ThrowWin32Error(ERROR_INVALID_HANDLE, "CreateIoCompletionPort");
-    Check(PostQueuedCompletionStatus(FIOQueue.Get(), 0, reinterpret_cast<ULONG_PTR>(Data), nullptr),
-          "PostQueuedCompletionStatus");
+    {
+        TExclusive lock(FLock);
+        if (FFinalized)
+            throw EThreadStackFinalized();
+        FItems.push_back(Data);
+    }
+    WakeConditionVariable(&FNotEmpty);
 }
 
 bool TThreadQueue::Pop(void*& Data)
 {
     Data = nullptr;
-    if (!FIOQueue)
+    TExclusive lock(FLock);
+    while (FItems.empty() && !FFinalized)
+        SleepConditionVariableSRW(&FNotEmpty, &FLock, INFINITE, 0);
+    if (FFinalized)
         return false;
-
-    ULONG_PTR key = 0;
-    OVERLAPPED* overlapped = nullptr;
-    DWORD bytes = 0;
-    bool taken = false;
-    if (!FFinalized)
-        taken = GetQueuedCompletionStatus(FIOQueue.Get(), &bytes, &key, &overlapped, INFINITE) != FALSE;
-
-    // A failed wait hands out nothing: the item, if any, was never taken.
-    if (FFinalized || !taken || overlapped == EndMarker)
-    {
-        // Pass the end on, so that the next waiting thread wakes too.
-        if (FFinalized || overlapped == EndMarker)
-            Finalize();
-        return false;
-    }
-    Data = reinterpret_cast<void*>(key);
+    Data = FItems.front();
+    FItems.pop_front();
     return true;
 }
 
 void TThreadQueue::Finalize()
 {
-    if (FIOQueue)
-        PostQueuedCompletionStatus(FIOQueue.Get(), 0, 0, EndMarker);
-    FFinalized = true;
+    {
+        TExclusive lock(FLock);
+        FFinalized = true;
+    }
+    WakeAllConditionVariable(&FNotEmpty);
 }
 
 TSimpleThread::TSimpleThread(bool CreateSuspended, TThreadExecuteEvent ExecuteEvent)

@@ -1,11 +1,11 @@
-// The log's worker pool: an unbounded FIFO of untyped items on an I/O completion
-// port, a thread that runs one callback, and a fixed set of such threads that hand
-// each queued item to one handler.
+// The log's worker pool: an unbounded FIFO of untyped items, a thread that runs one
+// callback, and a fixed set of such threads that hand each queued item to one handler.
 #pragma once
 
 #include "startup/WinHandle.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -21,29 +21,38 @@ public:
 namespace UN_ThreadUtilities
 {
 
-// Any number of threads may Push and Pop at once; the port does the locking.
-// The queue owns neither the items nor what they point to.
+// Any number of threads may Push and Pop at once. The queue owns neither the items
+// nor what they point to.
+//
+// A slim lock and a condition variable, not a kernel object: every call of Log()
+// pushes here, and a push that needs a kernel call (PostQueuedCompletionStatus, a
+// round trip to the server under Wine) costs the caller tens of microseconds.
 class TThreadQueue
 {
 public:
-    TThreadQueue();
+    TThreadQueue() = default;
+    TThreadQueue(const TThreadQueue&) = delete;
+    TThreadQueue& operator=(const TThreadQueue&) = delete;
 
-    // Never blocks. Raises EThreadStackFinalized once finalized, and EWin32Error
-    // when the port could not be created; the item then stays with the caller.
+    // Never blocks. Raises EThreadStackFinalized once finalized; the item then
+    // stays with the caller.
     void Push(void* Data);
 
     // Blocks while the queue is empty and open. False, with Data null, once the
-    // queue is finalized (an item taken then is dropped) or its port is unusable.
+    // queue is finalized; items still queued then are dropped.
     bool Pop(void*& Data);
 
-    // Posts the end marker, then marks the queue finalized; may run any number of times.
+    // Marks the queue finalized and wakes every waiting thread; may run any number
+    // of times.
     void Finalize();
 
     [[nodiscard]] bool Finalized() const noexcept { return FFinalized.load(); }
 
 private:
+    SRWLOCK FLock = SRWLOCK_INIT;
+    CONDITION_VARIABLE FNotEmpty = CONDITION_VARIABLE_INIT;
+    std::deque<void*> FItems;
     std::atomic<bool> FFinalized{false};
-    TUniqueHandle FIOQueue;
 };
 
 class TSimpleThread;

@@ -23,7 +23,7 @@ void* Item(std::intptr_t n)
     return reinterpret_cast<void*>(n);
 }
 
-TEST(IocpQueue, HandsOutItemsInOrderThenEndsOnceFinalized)
+TEST(ThreadQueue, HandsOutItemsInOrderThenEndsOnceFinalized)
 {
     TThreadQueue queue;
     for (std::intptr_t n = 1; n <= 3; ++n)
@@ -42,7 +42,7 @@ TEST(IocpQueue, HandsOutItemsInOrderThenEndsOnceFinalized)
     EXPECT_THROW(queue.Push(Item(9)), EThreadStackFinalized);
 }
 
-TEST(IocpQueue, OneFinalizeWakesEveryWaitingThread)
+TEST(ThreadQueue, OneFinalizeWakesEveryWaitingThread)
 {
     TThreadQueue queue;
     std::atomic<int> ended{0};
@@ -62,7 +62,7 @@ TEST(IocpQueue, OneFinalizeWakesEveryWaitingThread)
     EXPECT_EQ(ended, 4);
 }
 
-TEST(IocpQueue, PushAfterFinalizeNamesTheReason)
+TEST(ThreadQueue, PushAfterFinalizeNamesTheReason)
 {
     TThreadQueue queue;
     queue.Finalize();
