@@ -5,6 +5,7 @@
 
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
+#include "startup/UN_SystemFolders.h"
 
 #include <atomic>
 #include <cstdio>
@@ -44,6 +45,15 @@ std::wstring UniqueBarePipeName(const wchar_t* purpose)
     static std::atomic<int> serial{0};
     return L"\\\\.\\pipe\\uxbench_" + std::wstring(purpose) + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
            std::to_wstring(++serial);
+}
+
+// The installer creates the log folder and the bridge never does; without it the
+// bridge would skip every write and be measured lighter than it runs.
+void EnsureBridgeLogFolder()
+{
+    std::wstring product = GetCommonAppDataFolder() + L"QuorvixRemote\\";
+    CreateDirectoryW(product.c_str(), nullptr);
+    CreateDirectoryW((product + L"Logs\\").c_str(), nullptr);
 }
 
 void Progress(const char* step)
@@ -220,6 +230,7 @@ void TRunner::IdleCost()
 
 void TRunner::Run()
 {
+    EnsureBridgeLogFolder();
     TServed bridge = StartBridge();
     TServed bare = StartBareEcho(L"echo");
     if (!WaitUntilServed(bare.PipeName, 15s))
