@@ -152,8 +152,12 @@ void TCalcRequestDispatcher::ReadClipboardFiles(const TTPPipeMessage&, std::wstr
         UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
         for (UINT i = 0; i < count; ++i)
         {
+            // Wine 8 counts an empty list as one empty name; no file has that name.
+            std::wstring name = DroppedFileName(drop, i);
+            if (name.empty())
+                continue;
             keys.push_back(std::to_wstring(i));
-            values.push_back(DroppedFileName(drop, i));
+            values.push_back(std::move(name));
             Log(std::wstring(Tag) + L" REQCLBRH -  CF_HDROP - path file find : " + keys.back() + L". " +
                 values.back() + L"  ");
         }

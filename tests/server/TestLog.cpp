@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace server_test
 {
 
@@ -32,11 +34,23 @@ bool WaitForOwnLogLine(const std::wstring& ANeedle, std::chrono::milliseconds AT
     return test_support::WaitForLogLine(GetCurrentProcessId(), ANeedle, ATimeout);
 }
 
-int CountOwnLogLines(const std::wstring& ANeedle)
+std::vector<std::wstring> OwnLogLinesFrom(std::size_t AFirst)
 {
     _Log->Drain(5000);
+    std::vector<std::wstring> lines = test_support::LogLinesOf(GetCurrentProcessId());
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(AFirst, lines.size())));
+    return lines;
+}
+
+std::size_t OwnLogLineCount()
+{
+    return OwnLogLinesFrom(0).size();
+}
+
+int CountOwnLogLines(const std::wstring& ANeedle)
+{
     int count = 0;
-    for (const std::wstring& line : test_support::LogLinesOf(GetCurrentProcessId()))
+    for (const std::wstring& line : OwnLogLinesFrom(0))
         count += line.find(ANeedle) != std::wstring::npos ? 1 : 0;
     return count;
 }

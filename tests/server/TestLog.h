@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace server_test
 {
@@ -12,5 +13,10 @@ bool WaitForOwnLogLine(const std::wstring& ANeedle, std::chrono::milliseconds AT
 
 // Count of this process's lines holding ANeedle, once what was logged so far is written.
 int CountOwnLogLines(const std::wstring& ANeedle);
+
+// This process's lines so far (once what was logged is written); a test keeps the
+// count before it acts and reads what came after with OwnLogLinesFrom.
+std::size_t OwnLogLineCount();
+std::vector<std::wstring> OwnLogLinesFrom(std::size_t AFirst);
 
 } // namespace server_test
