@@ -329,6 +329,39 @@ TEST_F(PipeServer, ThePipeAdmitsOnlyTheBridgesUserLocalSystemAndTheAdministrator
     EXPECT_EQ(std::wstring(sddl), L"D:(A;;FA;;;" + OwnUserSid() + L")(A;;0x100183;;;SY)(A;;0x100183;;;BA)");
 }
 
+// "OPENURL" starts programs from the worker thread. Had they inherited the pipe's
+// handles, a connection would stay open while such a program runs, and its client
+// would wait for the end of an answer that never comes.
+TEST_F(PipeServer, ProgramsStartedWhileAConnectionIsOpenDoNotHoldIt)
+{
+    TGate gate;
+    StartServer([&gate](const std::wstring& ARequest) {
+        gate.Pass();
+        return Echo(ARequest);
+    });
+    TPipeTestClient client(Server->PipeName());
+    ASSERT_TRUE(client.WriteRequest(L"open"));
+    ASSERT_TRUE(gate.WaitEntered());
+    // A program that inherits what it can and lives for some seconds: a request to
+    // a pipe that does not exist, with a long time limit.
+    std::wstring path = test_support::BinFolder() + L"service_client.exe";
+    std::wstring commandLine = L"\"" + path + L"\" 3 SUINFO --timeout=8000";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &info));
+    TUniqueHandle program(info.hProcess);
+    TUniqueHandle programThread(info.hThread);
+
+    gate.Open();
+    EXPECT_EQ(client.ReadAnswer(4000), L"echo open");
+    EXPECT_FALSE(client.TimedOut()) << "the connection must close while the program still runs";
+    EXPECT_EQ(WaitForSingleObject(program.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the program ended too soon";
+    TerminateProcess(program.Get(), 0);
+    WaitForSingleObject(program.Get(), 5000);
+}
+
 // The squatter is an instance made by this process before the server starts; to
 // the server it is the same as one made by another process.
 TEST(PipeServerName, ABridgeWhosePipeNameWasTakenFirstServesNothingAndSaysSo)
