@@ -274,8 +274,9 @@ bool TPipeMessageHandler::Transfer(bool AWrite, char* AData, DWORD ASize, ULONGL
             done += status.Bytes;
             break;
         case TIoResult::TimedOut:
-            Log(AWrite ? L"[TPipeMessageHandler.Execute] answer not taken within 5000 ms, connection closed"
-                       : L"[TPipeMessageHandler.Execute] no whole request within 5000 ms, connection closed");
+            Log(std::wstring(AWrite ? L"[TPipeMessageHandler.Execute] answer not taken within "
+                                    : L"[TPipeMessageHandler.Execute] no whole request within ") +
+                std::to_wstring(ClientSilenceLimitMs) + L" ms, connection closed");
             return false;
         case TIoResult::Stopping:
             return false;
