@@ -34,6 +34,7 @@ constexpr const wchar_t* UsageText =
     L"  -split=N      write the answer in pieces of N bytes, the length prefix included\n"
     L"  -noanswer     answer nothing and hold each connection until the client closes it\n"
     L"  -requests=N   exit after N connections (default: serve until killed)\n"
+    L"It serves one client at a time; others find the pipe busy meanwhile.\n"
     L"The first line on standard output names the pipe and this process's id.\n";
 
 struct TOptions
