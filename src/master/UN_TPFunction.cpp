@@ -94,6 +94,17 @@ std::optional<std::string> ReadFrame(HANDLE Pipe)
     return payload;
 }
 
+// Giving up must not leave the send thread blocked on a master that never answers:
+// failing its I/O lets it close the pipe and end.
+void CancelSend(TTHSendMSGToMasterPipe& Send)
+{
+    for (int attempt = 0; attempt < CancelAttempts && !Send.Finish(); ++attempt)
+    {
+        Send.CancelPendingIo();
+        std::this_thread::sleep_for(WatchPoll);
+    }
+}
+
 // The watcher: waits for the send thread at most WatchLimit, polling, and logs how
 // long it took. Owns its share of the send by value.
 void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operation)
@@ -104,27 +115,23 @@ void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operat
         // Detached: the send is fire-and-forget and nobody waits for it, not even
         // the process exit. The thread owns its share of the send.
         std::thread([Send] { Send->Execute(); }).detach();
-        bool stopRequest = false;
-        while (!stopRequest)
+        for (;;)
         {
-            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            auto elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            // The time limit is checked first: a send that finishes in the poll in
+            // which it runs out still counts as given up.
             if (elapsed > WatchLimit)
             {
-                Log(std::wstring(WatcherTag) + Operation + L" force terminate afther " + std::to_wstring(elapsed.count()));
-                stopRequest = true;
-                // Giving up must not leave the send thread blocked on a master that
-                // never answers: failing its I/O lets it close the pipe and end.
-                for (int attempt = 0; attempt < CancelAttempts && !Send->Finish(); ++attempt)
-                {
-                    Send->CancelPendingIo();
-                    std::this_thread::sleep_for(WatchPoll);
-                }
-                break;
+                Log(std::wstring(WatcherTag) + Operation + L" force terminate afther " +
+                    std::to_wstring(elapsed.count()));
+                CancelSend(*Send);
+                return;
             }
             if (Send->Finish())
             {
                 Log(std::wstring(WatcherTag) + Operation + L" terminate afther " + std::to_wstring(elapsed.count()));
-                stopRequest = true;
+                return;
             }
             std::this_thread::sleep_for(WatchPoll);
         }

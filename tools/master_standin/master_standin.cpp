@@ -212,8 +212,8 @@ void ServeConnection(HANDLE Pipe, const TOptions& Options, const TLineWriter& Ou
 void Serve(const TOptions& Options)
 {
     std::wstring pipeName = L"\\\\.\\pipe\\clientremotepipe" + Options.Pid;
-    TUniqueHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                        1, 65536, 65536, 0, nullptr));
+    TUniqueHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX,
+                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
     if (!pipe)
         ThrowLastError("CreateNamedPipeW");
     TLineWriter out(Options.OutPath);
