@@ -214,13 +214,16 @@ TEST_F(PipeServer, WithSixtyFourHandlersQueuedTheNextConnectionWaitsAndAllAreSer
 TEST_F(PipeServer, ARequestOverOneMebibyteIsRefusedUnreadAndTheLimitItselfIsServed)
 {
     StartServer([](const std::wstring& ARequest) { return L"size " + std::to_wstring(ARequest.size()); });
+    std::size_t firstLine = server_test::OwnLogLineCount();
 
     TPipeTestClient tooLong(Server->PipeName());
     ASSERT_TRUE(tooLong.Write(LengthBytes(PipeFrame::MaxPayloadBytes + 1)));
     EXPECT_TRUE(tooLong.ReadAllMessages().empty());
     EXPECT_FALSE(tooLong.TimedOut()) << "refused at once, not after waiting for the payload";
     EXPECT_EQ(Server->Calls, 0);
-    EXPECT_EQ(server_test::CountOwnLogLines(L"[TPipeMessageHandler.Execute] request of 1048577 bytes refused"), 1);
+    EXPECT_EQ(server_test::CountOwnLogLines(L"[TPipeMessageHandler.Execute] request of 1048577 bytes refused",
+                                               firstLine),
+              1);
 
     TPipeTestClient atLimit(Server->PipeName());
     ASSERT_TRUE(atLimit.WriteRequest(std::wstring(PipeFrame::MaxPayloadBytes / 2, L'z')));
@@ -245,6 +248,7 @@ TEST_F(PipeServer, AClientThatStopsMidFrameIsDroppedAndTheNextOneIsServed)
 TEST_F(PipeServer, ClientsThatLeaveBeforeTheyAreServedAreOrdinaryDrops)
 {
     TGate gate;
+    std::size_t firstLine = server_test::OwnLogLineCount();
     StartServer([&gate](const std::wstring& ARequest) {
         if (ARequest == L"hold")
             gate.Pass();
@@ -262,7 +266,7 @@ TEST_F(PipeServer, ClientsThatLeaveBeforeTheyAreServedAreOrdinaryDrops)
     gate.Open();
     EXPECT_EQ(holder.ReadAnswer(), L"echo hold");
     EXPECT_EQ(server_test::Exchange(Server->PipeName(), L"after"), L"echo after");
-    EXPECT_EQ(server_test::CountOwnLogLines(L"[TPipeMessageHandler.Execute]  EX"), 0);
+    EXPECT_EQ(server_test::CountOwnLogLines(L"[TPipeMessageHandler.Execute]  EX", firstLine), 0);
 }
 
 TEST_F(PipeServer, ShutdownEndsPromptlyWhateverTheServerIsWaitingFor)

@@ -47,10 +47,10 @@ std::size_t OwnLogLineCount()
     return OwnLogLinesFrom(0).size();
 }
 
-int CountOwnLogLines(const std::wstring& ANeedle)
+int CountOwnLogLines(const std::wstring& ANeedle, std::size_t AFirst)
 {
     int count = 0;
-    for (const std::wstring& line : OwnLogLinesFrom(0))
+    for (const std::wstring& line : OwnLogLinesFrom(AFirst))
         count += line.find(ANeedle) != std::wstring::npos ? 1 : 0;
     return count;
 }

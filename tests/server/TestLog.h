@@ -11,8 +11,9 @@ namespace server_test
 
 bool WaitForOwnLogLine(const std::wstring& ANeedle, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
 
-// Count of this process's lines holding ANeedle, once what was logged so far is written.
-int CountOwnLogLines(const std::wstring& ANeedle);
+// Count of this process's lines from the AFirst-th on that hold ANeedle, once
+// what was logged so far is written.
+int CountOwnLogLines(const std::wstring& ANeedle, std::size_t AFirst = 0);
 
 // This process's lines so far (once what was logged is written); a test keeps the
 // count before it acts and reads what came after with OwnLogLinesFrom.
