@@ -113,6 +113,11 @@ void TBenchTable::AddCost(const std::string& Measure, const std::string& Unit, d
                      met});
 }
 
+void TBenchTable::AddInfo(const std::string& Measure, const TSummary& Figure)
+{
+    FRows.push_back({Measure, SummaryText(Figure), "-", "-", "-", std::nullopt});
+}
+
 void TBenchTable::AddMissing(const std::string& Measure, const std::string& Reason)
 {
     FRows.push_back({Measure, "not measured: " + Reason, "-", "-", "-", std::nullopt});

@@ -50,6 +50,8 @@ public:
     // The bridge against a bare program on a cost where at most MaxRatio times the
     // baseline is allowed; MaxRatio 1 means "nothing beyond the baseline".
     void AddCost(const std::string& Measure, const std::string& Unit, double Bridge, double Bare, double MaxRatio);
+    // A latency shown to explain another row, without a target.
+    void AddInfo(const std::string& Measure, const TSummary& Figure);
     // A row that could not be measured, with the reason.
     void AddMissing(const std::string& Measure, const std::string& Reason);
 

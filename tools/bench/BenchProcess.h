@@ -1,5 +1,4 @@
-// The processes the benchmark starts (the bridge and the bare programs) and what
-// it reads of them from outside: memory, handles, threads and CPU time.
+// The processes the benchmark starts: the bridge and the bare programs.
 #pragma once
 
 #include "startup/WinHandle.h"
@@ -29,18 +28,6 @@ private:
     TUniqueHandle FProcess;
     DWORD FPid = 0;
 };
-
-struct TProcessFigures
-{
-    double WorkingSetKb = 0;
-    double PrivateKb = 0;
-    double Handles = 0;
-    double Threads = 0;
-    // User and kernel time together.
-    double CpuMs = 0;
-};
-
-TProcessFigures ProbeProcess(HANDLE Process, DWORD Pid);
 
 // The folder of the running program, with a trailing backslash.
 std::wstring OwnFolder();
