@@ -33,6 +33,7 @@ constexpr const wchar_t* UsageText =
     L"  -length=N     answer with only a length prefix announcing N bytes (0: an empty answer)\n"
     L"  -split=N      write the answer in pieces of N bytes, the length prefix included\n"
     L"  -noanswer     answer nothing and hold each connection until the client closes it\n"
+    L"  -delay=MS     wait MS milliseconds before answering (a slow master)\n"
     L"  -requests=N   exit after N connections (default: serve until killed)\n"
     L"It serves one client at a time; others find the pipe busy meanwhile.\n"
     L"The first line on standard output names the pipe and this process's id.\n";
@@ -46,6 +47,7 @@ struct TOptions
     std::optional<std::uint32_t> AnnouncedLength;
     std::size_t SplitBytes = 0;
     bool NoAnswer = false;
+    DWORD DelayMs = 0;
     unsigned long Requests = 0;
 };
 
@@ -89,6 +91,8 @@ TOptions ReadOptions()
             options.SplitBytes = NumberOf(value);
         else if (arg == L"-noanswer")
             options.NoAnswer = true;
+        else if (name == L"-delay")
+            options.DelayMs = static_cast<DWORD>(NumberOf(value));
         else if (name == L"-requests")
             options.Requests = NumberOf(value);
         else
@@ -203,6 +207,7 @@ void ServeConnection(HANDLE Pipe, const TOptions& Options, const TLineWriter& Ou
         // JSON needs no line breaks outside its strings, and inside them they are escaped.
         std::replace_if(request->begin(), request->end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
         Out.WriteLine(*request);
+        Sleep(Options.DelayMs);
         if (!Options.NoAnswer)
             WriteAnswer(Pipe, AnswerBytes(Options), Options.SplitBytes);
     }

@@ -1,0 +1,82 @@
+// The master process missing, slow, answering garbage or hanging while the bridge
+// announces the user at start-up: the send ends as its log lines say, and the
+// request server answers all the while. The master stand-in plays the master.
+#include "LoadFixture.h"
+
+#include <algorithm>
+
+using namespace std::chrono_literals;
+
+namespace load
+{
+namespace
+{
+
+struct TMasterCase
+{
+    const char* Name;
+    // Options of master_standin; none: no master process at all.
+    const wchar_t* StandInOptions;
+    // The log line (or its start) that ends the send.
+    const wchar_t* FinalLine;
+    // The send is still running a second after start, so its threads can be seen.
+    bool LastsSeconds;
+};
+
+const TMasterCase MasterCases[] = {
+    {"missing", nullptr, L"[TTHSendMSGToMasterPipe.SendUserInfo] pipe not connected  ", false},
+    {"slow", L"-delay=3000", L"[TTHSendMSGToMasterPipe.SendUserInfo]  Result  OK", true},
+    // An answer that announces more than any answer may hold is refused unread.
+    {"garbage", L"-length=4000000000", L"[THSendMSGToMasterPipe]SUINFO terminate afther ", false},
+    // Reads with no end in sight are cancelled when the watcher gives up.
+    {"hanging", L"-noanswer", L"[THSendMSGToMasterPipe]SUINFO force terminate afther ", true},
+    {"half an answer", L"-length=64", L"[THSendMSGToMasterPipe]SUINFO force terminate afther ", true},
+};
+
+class MasterFaultTest : public BridgeFixture, public ::testing::WithParamInterface<TMasterCase>
+{
+};
+
+TEST_P(MasterFaultTest, SendEndsAsLoggedWhileRequestsAreServed)
+{
+    const TMasterCase& row = GetParam();
+    std::optional<test_support::TChildProcess> master;
+    DWORD masterPid = GetCurrentProcessId(); // serves no master pipe
+    if (row.StandInOptions != nullptr)
+    {
+        master.emplace(L"master_standin.exe", std::wstring(row.StandInOptions) + L" -out=NUL");
+        masterPid = master->Pid();
+        ASSERT_TRUE(test_support::WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(masterPid)));
+    }
+    StartBridge(L"-name=Load -version=1.0 -pid=" + std::to_wstring(masterPid));
+    TWatchdog watchdog(Bridge(), 60s);
+
+    ASSERT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO"))));
+    TResourceLevel duringSend = ResourceLevelOf(Pid());
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO")))) << "request " << i;
+
+    EXPECT_TRUE(test_support::WaitForLogLine(Pid(), row.FinalLine, 30s));
+    if (row.LastsSeconds)
+    {
+        // The watcher and the send thread are gone once the send has ended.
+        TResourceLevel after = ResourceLevelOf(Pid());
+        for (auto deadline = std::chrono::steady_clock::now() + 10s;
+             after.Threads + 2 > duringSend.Threads && std::chrono::steady_clock::now() < deadline;
+             after = ResourceLevelOf(Pid()))
+            std::this_thread::sleep_for(100ms);
+        EXPECT_LE(after.Threads + 2, duringSend.Threads);
+    }
+    EXPECT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO"))));
+    ASSERT_FALSE(watchdog.Fired());
+}
+
+INSTANTIATE_TEST_SUITE_P(Master, MasterFaultTest, ::testing::ValuesIn(MasterCases),
+                         [](const ::testing::TestParamInfo<TMasterCase>& row) {
+                             std::string name = row.param.Name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
+
+} // namespace
+} // namespace load
