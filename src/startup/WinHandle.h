@@ -57,6 +57,12 @@ using TUniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, TMenuDeleter>;
 struct TIconDeleter { void operator()(HICON icon) const noexcept { DestroyIcon(icon); } };
 using TUniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
 
+// Memory that the system allocated with LocalAlloc for the caller (security
+// descriptors and SID strings from the SDDL conversions).
+struct TLocalFreeDeleter { void operator()(void* memory) const noexcept { LocalFree(memory); } };
+template <typename T>
+using TUniqueLocal = std::unique_ptr<T, TLocalFreeDeleter>;
+
 struct TFindDeleter { void operator()(HANDLE find) const noexcept { FindClose(find); } };
 using TUniqueFind = std::unique_ptr<void, TFindDeleter>;
 

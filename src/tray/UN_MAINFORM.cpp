@@ -1,5 +1,6 @@
 #include "tray/UN_MAINFORM.h"
 
+#include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/WinError.h"
 
@@ -36,6 +37,14 @@ TFmain::TFmain()
     FormCreate();
 }
 
+TFmain::~TFmain()
+{
+    // Left running on purpose: stopping it here would join its worker, which may
+    // be waiting for this thread to run a tray command, and the request that closed
+    // the form still has its answer to write. Its threads end with the process.
+    static_cast<void>(lServer.release());
+}
+
 LRESULT CALLBACK TFmain::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE)
@@ -63,6 +72,7 @@ LRESULT TFmain::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 void TFmain::FormCreate()
 {
+    lServer = std::make_unique<TTPPipeServer>(std::to_wstring(GetOwnProcessId()));
 }
 
 void TFmain::FormClose()

@@ -2,9 +2,12 @@
 // the message loop and so the process. Lives on the main thread.
 #pragma once
 
+#include "server/UN_TPPipeServer.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
+
+#include <memory>
 
 class TFmain
 {
@@ -12,7 +15,7 @@ public:
     TFmain();
     TFmain(const TFmain&) = delete;
     TFmain& operator=(const TFmain&) = delete;
-    ~TFmain() = default;
+    ~TFmain();
 
     [[nodiscard]] HWND Handle() const noexcept { return FWindow.get(); }
 
@@ -23,4 +26,6 @@ private:
     void FormClose();
 
     TUniqueWindow FWindow;
+    // The request server, made by FormCreate and never destroyed (see ~TFmain).
+    std::unique_ptr<TTPPipeServer> lServer;
 };
