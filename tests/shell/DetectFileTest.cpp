@@ -21,24 +21,10 @@ namespace
 using namespace std::chrono_literals;
 using test_windows::TWindowChain;
 using test_windows::TWindowSpec;
+using test_windows::WaitPumping;
 
 // Wine's shell writes the GUID of a parsing name in small letters.
 const wchar_t* const ComputerFolder = L"::{20d04fe0-3aea-1069-a2d8-08002b30309d}";
-
-// Waits while serving this thread's windows: the detection thread reads their texts,
-// which for windows of its own process means a message to the owning thread.
-template <typename TCondition>
-bool WaitPumping(TCondition Condition, std::chrono::milliseconds Timeout = 10s)
-{
-    for (auto deadline = std::chrono::steady_clock::now() + Timeout; std::chrono::steady_clock::now() < deadline;)
-    {
-        if (Condition())
-            return true;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        test_windows::PumpMessages();
-    }
-    return Condition();
-}
 
 // Waits until the detection thread has let go of the detector: the owner drops its
 // own reference at once, as a request that stops waiting does, so the detector

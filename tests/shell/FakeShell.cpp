@@ -10,6 +10,7 @@
 #include <wrl/client.h>
 
 #include <cstring>
+#include <thread>
 
 namespace fake_shell
 {
@@ -211,6 +212,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryActiveShellView(IShellView** View) override
     {
+        std::this_thread::sleep_for(FWindow.Delay);
         return Hand<IShellView>(Make<TShellView>(FShell, FWindow), View);
     }
     HRESULT STDMETHODCALLTYPE GetWindow(HWND *) override { return E_NOTIMPL; }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct TShellWindow
     // A parsing name given to SHParseDisplayName when the folder's ID list is asked for.
     std::wstring Folder;
     TFolderOffer FolderOffer = TFolderOffer::PersistFolder2;
+    // How long each lookup spends at this window's view, to make a detection slow.
+    std::chrono::milliseconds Delay{0};
 };
 
 struct TShell
