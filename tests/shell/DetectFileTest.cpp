@@ -2,7 +2,6 @@
 #include "TestWindows.h"
 
 #include "shell/UN_DetectFile.h"
-#include "startup/GF_SupportFunctions.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -20,6 +19,7 @@ namespace
 
 using namespace std::chrono_literals;
 using test_windows::TWindowChain;
+using test_windows::FolderWindow;
 using test_windows::TWindowSpec;
 using test_windows::WaitPumping;
 
@@ -65,7 +65,6 @@ TDetection Detect(std::shared_ptr<TDetectM> Detector = TDetectM::Create(), std::
 
 const std::vector<TWindowSpec> DesktopIconView = {
     {L"Progman", L"Program Manager"}, {L"SHELLDLL_DefView", L""}, {L"SysListView32", L"FolderView"}};
-const std::vector<TWindowSpec> FolderWindow = {{L"CabinetWClass", L"Documents"}, {L"TestFolderView", L""}};
 
 // Intermediate windows between a view and its top-level window.
 std::vector<TWindowSpec> WithPlainWindows(const wchar_t* TopClass, int Count, const wchar_t* ViewClass)

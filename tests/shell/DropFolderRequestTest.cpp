@@ -24,11 +24,11 @@ namespace
 
 using namespace std::chrono_literals;
 using test_windows::TWindowChain;
+using test_windows::FolderWindow;
 using test_windows::TWindowSpec;
 using test_windows::WaitPumping;
 
 const std::wstring Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";
-const std::vector<TWindowSpec> FolderWindow = {{L"CabinetWClass", L"Documents"}, {L"TestFolderView", L""}};
 
 // The test program logs like the bridge, so that the dispatcher's lines can be read back.
 class TLogEnvironment : public testing::Environment

@@ -19,6 +19,9 @@ struct TWindowSpec
     const wchar_t* Text;
 };
 
+// An Explorer folder window whose view is no desktop icon view.
+inline const std::vector<TWindowSpec> FolderWindow = {{L"CabinetWClass", L"Documents"}, {L"TestFolderView", L""}};
+
 // A top-level window with its chain of children, each filling its parent, placed
 // topmost over a fixed square of the screen, above every chain made before it.
 // The windows stay until the test program ends, disabled once their owner is gone:
