@@ -20,7 +20,7 @@ namespace
 using namespace std::chrono_literals;
 using test_windows::TWindowChain;
 using test_windows::FolderWindow;
-using test_windows::TWindowSpec;
+using test_windows::TWindowKind;
 using test_windows::WaitPumping;
 
 // Wine's shell writes the GUID of a parsing name in small letters.
@@ -63,14 +63,14 @@ TDetection Detect(std::shared_ptr<TDetectM> Detector = TDetectM::Create(), std::
     return report->Detection;
 }
 
-const std::vector<TWindowSpec> DesktopIconView = {
+const std::vector<TWindowKind> DesktopIconView = {
     {L"Progman", L"Program Manager"}, {L"SHELLDLL_DefView", L""}, {L"SysListView32", L"FolderView"}};
 
 // Intermediate windows between a view and its top-level window.
-std::vector<TWindowSpec> WithPlainWindows(const wchar_t* TopClass, int Count, const wchar_t* ViewClass)
+std::vector<TWindowKind> WithPlainWindows(const wchar_t* TopClass, int Count, const wchar_t* ViewClass)
 {
-    std::vector<TWindowSpec> chain = {{TopClass, L""}};
-    chain.insert(chain.end(), Count, TWindowSpec{L"TestPlain", L""});
+    std::vector<TWindowKind> chain = {{TopClass, L""}};
+    chain.insert(chain.end(), Count, TWindowKind{L"TestPlain", L""});
     chain.push_back({ViewClass, L""});
     chain.push_back({L"SysListView32", L"FolderView"});
     return chain;
@@ -79,7 +79,7 @@ std::vector<TWindowSpec> WithPlainWindows(const wchar_t* TopClass, int Count, co
 struct TClassifyCase
 {
     const char* Name;
-    std::vector<TWindowSpec> Chain;
+    std::vector<TWindowKind> Chain;
     int Expected;
 };
 
@@ -112,7 +112,7 @@ TEST(ClassifyCursorWindow, TellsTheDesktopIconViewFromEveryOtherWindow)
         {"Progman ten steps up", WithPlainWindows(L"Progman", 9, L"SHELLDLL_DefView"), TDetectM::FQueryIsDesktop},
         {"Progman eleven steps up", WithPlainWindows(L"Progman", 10, L"SHELLDLL_DefView"),
          TDetectM::FQueryIsExplorer},
-        {"ordinary window", {TWindowSpec{L"TestPlain", L"Notepad"}}, TDetectM::FQueryIsExplorer},
+        {"ordinary window", {TWindowKind{L"TestPlain", L"Notepad"}}, TDetectM::FQueryIsExplorer},
     };
     for (const TClassifyCase& row : cases)
     {
@@ -212,7 +212,7 @@ TEST_F(DetectionTest, TakesTheSelectionOrTheFolderOfTheForegroundExplorerWindow)
          std::vector<std::wstring>{L"C:\\users"}},
         {"foreground window is no shell window", {}, std::nullopt},
     };
-    TWindowChain other(std::vector<TWindowSpec>{{L"TestPlain", L"Background"}});
+    TWindowChain other(std::vector<TWindowKind>{{L"TestPlain", L"Background"}});
     for (const TExplorerCase& row : cases)
     {
         SCOPED_TRACE(row.Name);

@@ -25,7 +25,7 @@ namespace
 using namespace std::chrono_literals;
 using test_windows::TWindowChain;
 using test_windows::FolderWindow;
-using test_windows::TWindowSpec;
+using test_windows::TWindowKind;
 using test_windows::WaitPumping;
 
 const std::wstring Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";

@@ -37,13 +37,13 @@ void EnsureClass(const wchar_t* ClassName)
         throw std::runtime_error("RegisterClassW failed");
 }
 
-HWND CreateChainWindow(const TWindowSpec& Spec, HWND Parent)
+HWND CreateChainWindow(const TWindowKind& Kind, HWND Parent)
 {
-    EnsureClass(Spec.ClassName);
+    EnsureClass(Kind.ClassName);
     HWND window = Parent == nullptr
-                      ? CreateWindowExW(WS_EX_TOPMOST, Spec.ClassName, Spec.Text, WS_POPUP | WS_VISIBLE, Left, Top,
+                      ? CreateWindowExW(WS_EX_TOPMOST, Kind.ClassName, Kind.Text, WS_POPUP | WS_VISIBLE, Left, Top,
                                         Size, Size, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)
-                      : CreateWindowExW(0, Spec.ClassName, Spec.Text, WS_CHILD | WS_VISIBLE, 0, 0, Size, Size,
+                      : CreateWindowExW(0, Kind.ClassName, Kind.Text, WS_CHILD | WS_VISIBLE, 0, 0, Size, Size,
                                         Parent, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr)
         throw std::runtime_error("CreateWindowExW failed");
@@ -52,12 +52,12 @@ HWND CreateChainWindow(const TWindowSpec& Spec, HWND Parent)
 
 } // namespace
 
-TWindowChain::TWindowChain(const std::vector<TWindowSpec>& Chain)
+TWindowChain::TWindowChain(const std::vector<TWindowKind>& Chain)
 {
     HWND parent = nullptr;
-    for (const TWindowSpec& spec : Chain)
+    for (const TWindowKind& kind : Chain)
     {
-        parent = CreateChainWindow(spec, parent);
+        parent = CreateChainWindow(kind, parent);
         if (FTop == nullptr)
             FTop = parent;
     }

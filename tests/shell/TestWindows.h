@@ -13,14 +13,14 @@ namespace test_windows
 {
 
 // One window of a chain, from the top-level window down to the window under the pointer.
-struct TWindowSpec
+struct TWindowKind
 {
     const wchar_t* ClassName;
     const wchar_t* Text;
 };
 
 // An Explorer folder window whose view is no desktop icon view.
-inline const std::vector<TWindowSpec> FolderWindow = {{L"CabinetWClass", L"Documents"}, {L"TestFolderView", L""}};
+inline const std::vector<TWindowKind> FolderWindow = {{L"CabinetWClass", L"Documents"}, {L"TestFolderView", L""}};
 
 // A top-level window with its chain of children, each filling its parent, placed
 // topmost over a fixed square of the screen, above every chain made before it.
@@ -30,7 +30,7 @@ inline const std::vector<TWindowSpec> FolderWindow = {{L"CabinetWClass", L"Docum
 class TWindowChain
 {
 public:
-    explicit TWindowChain(const std::vector<TWindowSpec>& Chain);
+    explicit TWindowChain(const std::vector<TWindowKind>& Chain);
     TWindowChain(const TWindowChain&) = delete;
     TWindowChain& operator=(const TWindowChain&) = delete;
     ~TWindowChain();
