@@ -35,6 +35,7 @@ private:
     void OpenUrl(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void SendUserInfo(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void ReadClipboardFiles(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void FindDropFolder(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
 
     TShellOpen FShellOpen;
 };
