@@ -5,6 +5,7 @@
 #include "startup/WinError.h"
 #include "startup/WinHandle.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -129,8 +130,15 @@ void RunLogBench(const TLogBenchOptions& Options, TBenchTable& Table)
     TScratchFolder folder;
     Table.AddLimit("Log() call, 1 thread", LogCallCost(folder.Path(), 1, Options.Calls), 2.0);
     Table.AddLimit("Log() call, 4 threads", LogCallCost(folder.Path(), 4, Options.Calls / 4), 2.0);
-    double bare = BareAppendRate(folder.Path(), Options.DrainLines);
-    double drain = LogDrainRate(folder.Path(), Options.DrainLines);
+    // Turn about, best of three each: on a shared machine a burst of other work can
+    // land in either run.
+    double bare = 0;
+    double drain = 0;
+    for (int round = 0; round < 3; ++round)
+    {
+        bare = std::max(bare, BareAppendRate(folder.Path(), Options.DrainLines));
+        drain = std::max(drain, LogDrainRate(folder.Path(), Options.DrainLines));
+    }
     Table.AddRate("log drain vs open-append-close", "lines/s", drain, bare, 0.9);
 }
 
