@@ -1,8 +1,10 @@
 // One small owner per kind of Win32 handle. Nothing else in the program calls
-// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon or GlobalUnlock itself.
+// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon, ImageList_Destroy or
+// GlobalUnlock itself.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <memory>
 #include <type_traits>
@@ -54,6 +56,9 @@ using TUniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, TMenuDeleter>;
 
 struct TIconDeleter { void operator()(HICON icon) const noexcept { DestroyIcon(icon); } };
 using TUniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
+
+struct TImageListDeleter { void operator()(HIMAGELIST list) const noexcept { ImageList_Destroy(list); } };
+using TUniqueImageList = std::unique_ptr<std::remove_pointer_t<HIMAGELIST>, TImageListDeleter>;
 
 struct TFindDeleter { void operator()(HANDLE find) const noexcept { FindClose(find); } };
 using TUniqueFind = std::unique_ptr<void, TFindDeleter>;

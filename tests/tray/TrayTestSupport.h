@@ -1,0 +1,29 @@
+// What the tray tests share: pumping the test thread's messages (the tray's
+// windows and timers live on it) and reading the pixels of an icon, so that a
+// test can tell which picture went to the shell.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace tray_test
+{
+
+// Dispatches the thread's messages until Done or the time is up; returns Done().
+bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout);
+
+// Dispatches the thread's messages for Duration.
+void PumpFor(std::chrono::milliseconds Duration);
+
+// The icon's colour pixels as 32-bit BGRA, row by row; empty when unreadable.
+std::vector<std::uint32_t> PixelsOf(HICON Icon);
+
+// The pixels of image Index of List.
+std::vector<std::uint32_t> PixelsOf(HIMAGELIST List, int Index);
+
+} // namespace tray_test
