@@ -1,0 +1,224 @@
+// TFmain in the test process: the test's thread is the main thread and pumps its
+// messages while other threads hand work over, as the request server's worker
+// does in the bridge. The shell is replaced by a recorder; the menu is read back
+// from the form, since Wine does not let another process read a popup menu.
+#include "TrayTestSupport.h"
+
+#include "tray/UN_MAINFORM.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using tray_test::PumpUntil;
+
+namespace
+{
+
+struct TItemState
+{
+    int Tag;
+    std::wstring Caption;
+    bool Visible;
+    bool operator==(const TItemState&) const = default;
+};
+
+void PrintTo(const TItemState& item, std::ostream* out)
+{
+    *out << item.Tag << (item.Visible ? " shown " : " hidden ") << testing::PrintToString(item.Caption);
+}
+
+class MainFormTest : public ::testing::Test
+{
+protected:
+    std::vector<TItemState> Menu() const
+    {
+        std::vector<TItemState> items;
+        for (const TqxMenuItem& item : Form.TrayMenu.Items)
+            items.push_back({item.Tag, item.Caption, item.Visible});
+        return items;
+    }
+
+    // Runs Work on another thread while this (main) thread pumps, as the bridge's
+    // message loop would.
+    void FromAnotherThread(std::function<void()> Work)
+    {
+        std::atomic<bool> done = false;
+        std::jthread worker([&] {
+            Work();
+            done = true;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 10s));
+    }
+
+    std::vector<DWORD> ShellMessages;
+    TFmain Form{[this](DWORD message, const NOTIFYICONDATAW&) {
+        ShellMessages.push_back(message);
+        return TRUE;
+    }};
+};
+
+TEST_F(MainFormTest, StartsWithTheIconInTheTrayAndOnlyTheSeparatorShown)
+{
+    EXPECT_EQ(Fmain, &Form);
+    const auto added = std::find(ShellMessages.begin(), ShellMessages.end(), static_cast<DWORD>(NIM_ADD));
+    ASSERT_NE(added, ShellMessages.end());
+    ASSERT_NE(added + 1, ShellMessages.end());
+    EXPECT_EQ(added[1], static_cast<DWORD>(NIM_SETVERSION));
+    EXPECT_TRUE(Form.TrayIcon->IconVisible());
+    EXPECT_EQ(Form.TrayIcon->IconIndex(), 0);
+    EXPECT_EQ(Form.TrayIcon->PopupMenu(), &Form.TrayMenu);
+    EXPECT_EQ(Menu(), (std::vector<TItemState>{{0, L"Open", false},
+                                               {1, L"Disable unattended access", false},
+                                               {2, L"Logout", false},
+                                               {99, L"-", true},
+                                               {3, L"Quit", false}}));
+}
+
+TEST_F(MainFormTest, TranslateFromAnotherThreadSetsCaptionsAndVisibility)
+{
+    FromAnotherThread([this] {
+        Form.TranslateAndSetStatusTrayMenu({L"Apri", L"Disabilita", L"Esci", L"Chiudi"}, {1, 0, 1, 1});
+    });
+    EXPECT_EQ(Menu(), (std::vector<TItemState>{{0, L"Apri", true},
+                                               {1, L"Disabilita", false},
+                                               {2, L"Esci", true},
+                                               {99, L"-", true},
+                                               {3, L"Chiudi", true}}));
+}
+
+TEST_F(MainFormTest, TranslateEdgeCases)
+{
+    struct TCase
+    {
+        const char* What;
+        std::vector<std::wstring> Trad;
+        std::vector<int> Status;
+        std::vector<TItemState> Expected;
+    };
+    const TCase cases[] = {
+        {"status 2 hides like 0",
+         {L"a", L"b"},
+         {2, 1},
+         {{0, L"a", false}, {1, L"b", true}, {2, L"Logout", false}, {99, L"-", true}, {3, L"Quit", false}}},
+        {"a missing status hides its item",
+         {L"a", L"b", L"c"},
+         {1},
+         {{0, L"a", true}, {1, L"b", false}, {2, L"c", false}, {99, L"-", true}, {3, L"Quit", false}}},
+        {"entries beyond the menu change nothing",
+         {L"a", L"b", L"c", L"d", L"e", L"f"},
+         {1, 1, 1, 1, 1, 1},
+         {{0, L"a", true}, {1, L"b", true}, {2, L"c", true}, {99, L"-", true}, {3, L"d", true}}},
+        {"empty lists change nothing", {}, {}, {}},
+    };
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(row.What);
+        const std::vector<TItemState> before = Menu();
+        Form.TranslateAndSetStatusTrayMenu(row.Trad, row.Status);
+        EXPECT_EQ(Menu(), row.Expected.empty() ? before : row.Expected);
+    }
+}
+
+TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
+{
+    const DWORD mainThread = GetCurrentThreadId();
+    std::vector<int> order;
+    std::vector<DWORD> threads;
+    bool failureCameBack = false;
+    FromAnotherThread([&] {
+        for (int i = 0; i < 20; ++i)
+            Form.RunOnMainThread([&, i] {
+                order.push_back(i);
+                threads.push_back(GetCurrentThreadId());
+            });
+        try
+        {
+            Form.RunOnMainThread([] { throw std::invalid_argument("broken call"); });
+        }
+        catch (const std::invalid_argument& failure)
+        {
+            failureCameBack = std::string(failure.what()) == "broken call";
+        }
+    });
+    ASSERT_EQ(order.size(), 20u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(order[i], i);
+    EXPECT_TRUE(std::all_of(threads.begin(), threads.end(), [&](DWORD id) { return id == mainThread; }));
+    EXPECT_TRUE(failureCameBack);
+}
+
+TEST_F(MainFormTest, BalloonFromAnotherThreadIsShownBeforeTheCallReturns)
+{
+    ShellMessages.clear();
+    FromAnotherThread([this] {
+        Form.ShowBallonHint(L"Title", L"Text", TQXBalloonHintIcon::bsbitNone, 3);
+        // Read on this thread right after the return: the tray work is done.
+        EXPECT_EQ(Form.TrayIcon->IconIndex(), 3);
+    });
+    EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_MODIFY, NIM_MODIFY}));
+}
+
+TEST_F(MainFormTest, ClosingRemovesTheIconAndRefusesLaterCallsWithoutBlocking)
+{
+    ShellMessages.clear();
+    Form.Close();
+    EXPECT_FALSE(Form.TrayIcon->IconVisible());
+    EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_DELETE}));
+
+    bool refused = false;
+    std::jthread late([&] {
+        try
+        {
+            Form.ShowBallonHint(L"t", L"x", TQXBalloonHintIcon::bsbitNone, 0);
+        }
+        catch (const EMainFormClosed&)
+        {
+            refused = true;
+        }
+    });
+    late.join();
+    EXPECT_TRUE(refused);
+
+    // The quit message the close posted ends the test thread's loop; take it out.
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(MainFormLifetime, ACallWaitingWhenTheFormGoesAwayIsRefused)
+{
+    std::atomic<bool> refused = false;
+    std::jthread waiting;
+    {
+        auto form = std::make_unique<TFmain>([](DWORD, const NOTIFYICONDATAW&) { return TRUE; });
+        waiting = std::jthread([&, raw = form.get()] {
+            try
+            {
+                raw->RunOnMainThread([] {});
+            }
+            catch (const EMainFormClosed&)
+            {
+                refused = true;
+            }
+        });
+        // The wake-up is posted after the call is queued; this thread never runs it.
+        MSG wakeUp;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!PeekMessageW(&wakeUp, form->Handle(), WM_APP + 1, WM_APP + 1, PM_NOREMOVE))
+        {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            Sleep(1);
+        }
+    }
+    waiting.join();
+    EXPECT_TRUE(refused);
+}
+
+} // namespace
