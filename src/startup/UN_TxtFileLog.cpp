@@ -95,7 +95,9 @@ void TTxtFileLog::HandleLogRequest(void* Data, UN_ThreadUtilities::TSimpleThread
         std::atomic<long>& Pending;
         ~TDone() { --Pending; }
     } done{_Pending};
-    WriteLogLine(request->FileName, request->Ext, request->LogText, request->AddDatetime);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    WriteLogLine(request->FileName, request->Ext, request->LogText, request->AddDatetime, now);
 }
 
 std::wstring TTxtFileLog::LogFileName(const std::wstring& FileName, const std::wstring& Ext,
@@ -109,13 +111,9 @@ std::wstring TTxtFileLog::LogFileName(const std::wstring& FileName, const std::w
 }
 
 void TTxtFileLog::WriteLogLine(const std::wstring& FileName, const std::wstring& Ext,
-                               std::wstring_view Text, bool AddDateTime)
+                               std::wstring_view Text, bool AddDateTime, const SYSTEMTIME& WriteDate)
 {
-    // The date is taken now, at write time: a line queued before midnight and
-    // written after it goes to the new day's file.
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    std::wstring path = LogFileName(FileName, Ext, AddDateTime, today);
+    std::wstring path = LogFileName(FileName, Ext, AddDateTime, WriteDate);
 
     // The folder belongs to the installer and is never created here. Readers that
     // share writing do not make lines vanish; a holder that denies writing does.

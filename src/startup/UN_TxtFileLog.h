@@ -36,10 +36,12 @@ public:
     static std::wstring LogFileName(const std::wstring& FileName, const std::wstring& Ext,
                                     bool AddDateTime, const SYSTEMTIME& Date);
 
-    // Appends one line (UTF-8, CR LF) to the file, with a byte-order mark first when
-    // the file is new or empty. Raises when the file cannot be opened.
+    // Appends one line (UTF-8, CR LF) to the file of WriteDate, with a byte-order
+    // mark first when the file is new or empty. Raises when the file cannot be opened.
+    // The worker passes the date at write time, not the line's own time, so a line
+    // stamped before midnight and written after it goes to the new day's file.
     static void WriteLogLine(const std::wstring& FileName, const std::wstring& Ext,
-                             std::wstring_view Text, bool AddDateTime);
+                             std::wstring_view Text, bool AddDateTime, const SYSTEMTIME& WriteDate);
 
 private:
     void HandleLogRequest(void* Data, UN_ThreadUtilities::TSimpleThread& AThread);

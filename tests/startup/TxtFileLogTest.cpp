@@ -56,6 +56,13 @@ protected:
         return TTxtFileLog::LogFileName(FFolder + base, L".log", true, now);
     }
 
+    static SYSTEMTIME Today()
+    {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        return now;
+    }
+
     std::wstring FFolder;
 };
 
@@ -90,26 +97,47 @@ TEST(TxtFileLogNames, LineCarriesPrefixAndCallersTime)
 
 TEST_F(LogFolderFixture, NewFileStartsWithByteOrderMarkAndLinesEndWithCrLf)
 {
-    TTxtFileLog::WriteLogLine(FFolder + L"plain", L".txt", L"first \u00e9\u958b", false);
-    TTxtFileLog::WriteLogLine(FFolder + L"plain", L".txt", L"two\nlines", false);
+    TTxtFileLog::WriteLogLine(FFolder + L"plain", L".txt", L"first \u00e9\u958b", false, Today());
+    TTxtFileLog::WriteLogLine(FFolder + L"plain", L".txt", L"two\nlines", false, Today());
     EXPECT_EQ(ReadBytes(FFolder + L"plain.txt"),
               "\xEF\xBB\xBF" "first \xC3\xA9\xE9\x96\x8B\r\n" "two\nlines\r\n");
 }
 
+TEST_F(LogFolderFixture, LineStampedBeforeMidnightLandsInTheDayItIsWritten)
+{
+    TTxtFileLog log(FFolder + L"QX", L".log", true);
+    log.SetPrefix(L"5");
+    SYSTEMTIME stamped{};
+    stamped.wYear = 2026;
+    stamped.wMonth = 12;
+    stamped.wDay = 31;
+    stamped.wHour = 23;
+    stamped.wMinute = 59;
+    stamped.wSecond = 59;
+    stamped.wMilliseconds = 999;
+    SYSTEMTIME written{};
+    written.wYear = 2027;
+    written.wMonth = 1;
+    written.wDay = 1;
+    TTxtFileLog::WriteLogLine(FFolder + L"QX", L".log", log.FormatLine(stamped, L"late"), true, written);
+    EXPECT_EQ(ReadBytes(FFolder + L"QX_20270101.log"), "\xEF\xBB\xBF<5> - 23:59.59.999 - late\r\n");
+    EXPECT_EQ(GetFileAttributesW((FFolder + L"QX_20261231.log").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(LogFolderFixture, EmptiedFileGetsByteOrderMarkAgain)
 {
-    TTxtFileLog::WriteLogLine(FFolder + L"e", L".log", L"a", false);
+    TTxtFileLog::WriteLogLine(FFolder + L"e", L".log", L"a", false, Today());
     {
         std::ofstream truncate((FFolder + L"e.log").c_str(), std::ios::binary | std::ios::trunc);
     }
-    TTxtFileLog::WriteLogLine(FFolder + L"e", L".log", L"b", false);
+    TTxtFileLog::WriteLogLine(FFolder + L"e", L".log", L"b", false, Today());
     EXPECT_EQ(ReadBytes(FFolder + L"e.log"), "\xEF\xBB\xBF" "b\r\n");
 }
 
 TEST_F(LogFolderFixture, MissingFolderIsNeverCreated)
 {
     std::wstring missing = FFolder + L"missing\\x";
-    EXPECT_THROW(TTxtFileLog::WriteLogLine(missing, L".log", L"lost", false), std::system_error);
+    EXPECT_THROW(TTxtFileLog::WriteLogLine(missing, L".log", L"lost", false, Today()), std::system_error);
     EXPECT_EQ(GetFileAttributesW((FFolder + L"missing").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
