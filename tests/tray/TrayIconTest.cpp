@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -333,6 +334,46 @@ TEST_F(TrayClickTest, VersionFourCallbackWithTheIconIdInTheHighWordIsUnderstood)
     ASSERT_EQ(Downs.size(), 1u);
     EXPECT_EQ(Downs[0].first, TMouseButton::mbMiddle);
     EXPECT_TRUE(Downs[0].second & ssMiddle);
+}
+
+// The popup menu runs its own modal loop on the test thread; a helper thread
+// reads the open menu and picks an item with the keyboard, as a user would.
+TEST_F(TrayIconTest, RightPressOpensTheMenuWithTheVisibleItemsAndRunsTheChosenOne)
+{
+    TqxTrayIcon icon(Recorder());
+    std::vector<std::wstring> chosen;
+    TqxPopupMenu menu;
+    menu.Items = {
+        {L"Hidden", 0, false, false, [&chosen] { chosen.push_back(L"Hidden"); }},
+        {L"First", 1, true, false, [&chosen] { chosen.push_back(L"First"); }},
+        {L"-", 99, true, false, {}},
+        {L"Last", 3, true, false, [&chosen] { chosen.push_back(L"Last"); }},
+    };
+    icon.SetPopupMenu(&menu);
+
+    int shownItems = -1;
+    std::jthread user([&shownItems] {
+        HWND open = nullptr;
+        for (int i = 0; i < 500 && open == nullptr; ++i)
+        {
+            std::this_thread::sleep_for(10ms);
+            HWND candidate = FindWindowW(L"#32768", nullptr);
+            if (candidate != nullptr && IsWindowVisible(candidate))
+                open = candidate;
+        }
+        if (open == nullptr)
+            return;
+        auto shown = reinterpret_cast<HMENU>(SendMessageW(open, MN_GETHMENU, 0, 0));
+        shownItems = GetMenuItemCount(shown);
+        // Down moves past the separator: First, Last.
+        for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN})
+            PostMessageW(open, WM_KEYDOWN, key, 0);
+    });
+    SendCallback(icon, WM_RBUTTONDOWN);
+    user.join();
+
+    EXPECT_EQ(shownItems, 3);
+    EXPECT_EQ(chosen, (std::vector<std::wstring>{L"Last"}));
 }
 
 // The real notification area of the Wine desktop that wine-session.sh starts.
