@@ -5,12 +5,17 @@
 #include "startup/WinError.h"
 #include "tray/UN_GlobalConstants.h"
 
+#include <shared_mutex>
 #include <string>
 
 TFmain* Fmain = nullptr;
 
 namespace
 {
+
+// Held shared while another thread uses Fmain, exclusively while Fmain is set or
+// cleared.
+std::shared_mutex MainFormLifetime;
 
 constexpr wchar_t MainFormClass[] = L"TFmain";
 // Wakes the main thread to run the calls other threads handed over.
@@ -83,15 +88,38 @@ TFmain::TFmain(TShellNotifyIcon ShellNotifyIcon)
     if (window == nullptr)
         ThrowLastError("CreateWindowExW");
     FWindow.reset(window);
-    Fmain = this;
-    FormCreate(std::move(ShellNotifyIcon));
+    {
+        std::unique_lock lifetime(MainFormLifetime);
+        Fmain = this;
+    }
+    try
+    {
+        FormCreate(std::move(ShellNotifyIcon));
+    }
+    catch (...)
+    {
+        std::unique_lock lifetime(MainFormLifetime);
+        Fmain = nullptr;
+        throw;
+    }
 }
 
 TFmain::~TFmain()
 {
-    // No caller may stay blocked on a form that is going away.
+    // No caller may stay blocked on a form that is going away; with the hand-over
+    // refused, every user of Fmain ends soon and lets go of it.
     RefuseHandedOverCalls();
+    std::unique_lock lifetime(MainFormLifetime);
     Fmain = nullptr;
+}
+
+bool WithMainForm(const std::function<void(TFmain&)>& Use)
+{
+    std::shared_lock lifetime(MainFormLifetime);
+    if (Fmain == nullptr)
+        return false;
+    Use(*Fmain);
+    return true;
 }
 
 void TFmain::FormCreate(TShellNotifyIcon ShellNotifyIcon)

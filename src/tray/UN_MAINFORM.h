@@ -90,9 +90,15 @@ private:
     TUniqueWindow FWindow;
 };
 
-// The one main form, for the request dispatcher; null before it exists and after
-// it is gone.
+// The one main form; null before it exists and after it is gone. Other threads
+// use it only through WithMainForm.
 extern TFmain* Fmain;
+
+// Any thread: calls Use with the main form while it cannot go away; false, without
+// calling, when there is none. Use must not wait for the main thread other than
+// through the form's hand-over (which a closing form refuses), or the form's
+// destruction would wait for it forever.
+bool WithMainForm(const std::function<void(TFmain&)>& Use);
 
 // The handlers of the tray menu and of the icon's double click; each starts one
 // master-pipe send and returns at once.
