@@ -12,12 +12,23 @@ demo() {
     # The installer creates the log folder; the bridge never does.
     local logs="$WINEPREFIX/drive_c/ProgramData/QuorvixRemote/Logs"
     mkdir -p "$logs"
-    wine "$bin/uxlink.exe" -name=Demo -version=1.2 -pid=4242 -hellomsg=x -rebranded=0 &
+    # The master process: master_standin serves its pipe, prints what the bridge
+    # sends and answers OK; its first line names its pid.
+    local master_out=build/windows/master_standin.out
+    : >"$master_out"
+    wine "$bin/master_standin.exe" >"$master_out" 2>&1 &
+    local master=$!
+    for _ in $(seq 100); do grep -q "as process" "$master_out" && break; sleep 0.1; done
+    local master_pid
+    master_pid=$(sed -n 's/.*as process \([0-9]*\).*/\1/p' "$master_out" | tr -d '\r')
+    wine "$bin/uxlink.exe" -name=Demo -version=1.2 -pid="$master_pid" -hellomsg=x -rebranded=0 &
     local bridge=$!
     sleep 5
     echo "--- log:"
     cat "$logs"/QX_PIPE_BRIDGE_*.log
-    kill "$bridge" 2>/dev/null || true
+    echo "--- master process received:"
+    cat "$master_out"
+    kill "$bridge" "$master" 2>/dev/null || true
 }
 export -f demo
 bash scripts/wine-session.sh build/windows bash -c demo

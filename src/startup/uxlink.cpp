@@ -1,5 +1,6 @@
 #include "startup/uxlink.h"
 
+#include "master/UN_TPFunction.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/UN_SystemFolders.h"
@@ -100,6 +101,7 @@ int RunBridge()
 
     ReadSettingsFromCommandLine();
     Log(L"[uxlink] TPF_SendUserInfo to " + _MasterPidText + L" " + std::to_wstring(_MasterPid));
+    TPF_SendUserInfo(_MasterPid); // runs on its own threads; start-up does not wait for it
 
     int exitCode = 0;
     {

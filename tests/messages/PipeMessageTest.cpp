@@ -1,4 +1,5 @@
 #include "messages/JsonComponent.h"
+#include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
 #include "startup/WinError.h"
 
@@ -299,6 +300,22 @@ TEST(PipeMessageRaise, MessageOfCodeAndText)
             EXPECT_STREQ(e.what(), c.Expected);
         }
     }
+}
+
+// ---------------------------------------------------------------- frame
+
+TEST(PipeFrame, LengthCountsBytesAndSurrogatePairsPassWhole)
+{
+    const std::wstring text = L"{\"command\":\"\u00e9\U0001F600\"}";
+    const std::string frame = PipeFrame::EncodeFrame(text);
+    ASSERT_EQ(frame.size(), PipeFrame::LengthSize + text.size() * 2);
+    EXPECT_EQ(PipeFrame::DecodeLength(reinterpret_cast<const unsigned char*>(frame.data())), text.size() * 2);
+    // Little-endian UTF-16 without byte-order mark: the first character is '{' 0x00.
+    EXPECT_EQ(frame.substr(4, 2), std::string("{\0", 2));
+    // The pair D83D DE00 travels as 3D D8 00 DE.
+    EXPECT_NE(frame.find(std::string("\x3D\xD8\x00\xDE", 4)), std::string::npos);
+    EXPECT_EQ(PipeFrame::DecodeText(frame.substr(PipeFrame::LengthSize)), text);
+    EXPECT_EQ(PipeFrame::DecodeLength(PipeFrame::EncodeLength(0x01020304).data()), 0x01020304u);
 }
 
 } // namespace

@@ -1,0 +1,316 @@
+#include "master/UN_TPFunction.h"
+
+#include "messages/PipeFrame.h"
+#include "startup/GF_SupportFunctions.h"
+#include "startup/UN_GlobalVars.h"
+#include "startup/UN_SystemFolders.h"
+#include "startup/WinError.h"
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+namespace
+{
+
+constexpr std::wstring_view WatcherTag = L"[THSendMSGToMasterPipe]";
+constexpr std::wstring_view SendTag = L"[TTHSendMSGToMasterPipe.";
+constexpr std::wstring_view ExchangeExceptionLine = L"[TTHSendMSGToMasterPipe.SendMessageToPipeAndGetResult] EX ";
+
+constexpr int OpenAttempts = 4;
+constexpr auto WatchLimit = std::chrono::milliseconds(10000);
+constexpr auto WatchPoll = std::chrono::milliseconds(20);
+// After giving up, the watcher cancels the send thread's I/O until it ends. The
+// cancel is repeated because the send thread may be between two calls when it
+// comes; the bound keeps the watcher from waiting for ever on a thread stuck elsewhere.
+constexpr int CancelAttempts = 50;
+
+std::wstring MasterPipeName(std::wstring_view Pid) { return L"\\\\.\\pipe\\clientremotepipe" + std::wstring(Pid); }
+
+// Whoever creates the pipe name first would receive the user's commands; only the
+// master process itself may.
+void CheckServedByMaster(HANDLE Pipe, std::wstring_view MasterPid)
+{
+    ULONG server = 0;
+    Check(GetNamedPipeServerProcessId(Pipe, &server), "GetNamedPipeServerProcessId");
+    if (std::to_wstring(server) != MasterPid)
+        throw std::runtime_error("master pipe is served by process " + std::to_string(server) +
+                                 ", not by the master process " + WideToUtf8(MasterPid));
+}
+
+// A failing call, or one that moves no bytes (a broken or cancelled pipe), ends
+// the transfer as failed.
+bool WriteAll(HANDLE Pipe, const char* Data, std::size_t Size)
+{
+    while (Size > 0)
+    {
+        DWORD written = 0;
+        if (!WriteFile(Pipe, Data, static_cast<DWORD>(Size), &written, nullptr) || written == 0)
+            return false;
+        Data += written;
+        Size -= written;
+    }
+    return true;
+}
+
+// Reads until Size bytes have come, whatever pieces the writer sent them in; the
+// length prefix too may arrive split.
+bool ReadAll(HANDLE Pipe, char* Data, std::size_t Size)
+{
+    while (Size > 0)
+    {
+        DWORD read = 0;
+        if (!ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) || read == 0)
+            return false;
+        Data += read;
+        Size -= read;
+    }
+    return true;
+}
+
+bool WriteFrame(HANDLE Pipe, const std::string& Payload)
+{
+    auto length = PipeFrame::EncodeLength(static_cast<std::uint32_t>(Payload.size()));
+    return WriteAll(Pipe, reinterpret_cast<const char*>(length.data()), length.size()) &&
+           WriteAll(Pipe, Payload.data(), Payload.size());
+}
+
+std::optional<std::string> ReadFrame(HANDLE Pipe)
+{
+    unsigned char length[PipeFrame::LengthSize];
+    if (!ReadAll(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
+        return std::nullopt;
+    // The length travels as a signed number; zero or less is no answer.
+    auto announced = static_cast<std::int32_t>(PipeFrame::DecodeLength(length));
+    if (announced <= 0)
+        return std::nullopt;
+    if (static_cast<std::uint32_t>(announced) > PipeFrame::MaxPayloadBytes)
+        throw std::length_error("answer of " + std::to_string(announced) + " bytes exceeds the limit of " +
+                                std::to_string(PipeFrame::MaxPayloadBytes));
+    std::string payload(static_cast<std::size_t>(announced), '\0');
+    if (!ReadAll(Pipe, payload.data(), payload.size()))
+        return std::nullopt;
+    return payload;
+}
+
+// Giving up must not leave the send thread blocked on a master that never answers:
+// failing its I/O lets it close the pipe and end.
+void CancelSend(TTHSendMSGToMasterPipe& Send)
+{
+    for (int attempt = 0; attempt < CancelAttempts && !Send.Finish(); ++attempt)
+    {
+        Send.CancelPendingIo();
+        std::this_thread::sleep_for(WatchPoll);
+    }
+}
+
+// The watcher: waits for the send thread at most WatchLimit, polling, and logs how
+// long it took. Owns its share of the send by value.
+void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operation)
+{
+    try
+    {
+        auto start = std::chrono::steady_clock::now();
+        // Detached: the send is fire-and-forget and nobody waits for it, not even
+        // the process exit. The thread owns its share of the send.
+        std::thread([Send] { Send->Execute(); }).detach();
+        for (;;)
+        {
+            auto elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            // The time limit is checked first: a send that finishes in the poll in
+            // which it runs out still counts as given up.
+            if (elapsed > WatchLimit)
+            {
+                Log(std::wstring(WatcherTag) + Operation + L" force terminate afther " +
+                    std::to_wstring(elapsed.count()));
+                CancelSend(*Send);
+                return;
+            }
+            if (Send->Finish())
+            {
+                Log(std::wstring(WatcherTag) + Operation + L" terminate afther " + std::to_wstring(elapsed.count()));
+                return;
+            }
+            std::this_thread::sleep_for(WatchPoll);
+        }
+    }
+    catch (const std::exception& e)
+    {
+        Log(std::wstring(WatcherTag) + Operation + L"  EX  " + Utf8ToWide(e.what()));
+    }
+}
+
+} // namespace
+
+void TPF_SendUserInfo(int pid) { SendMSGToMasterPipe(L"SUINFO", std::to_wstring(pid)); }
+void TPF_SendWakeUpNeo(int pid) { SendMSGToMasterPipe(L"WAKEUPNEO", std::to_wstring(pid)); }
+void TPF_SendLogout(int pid) { SendMSGToMasterPipe(L"REQLOGOUT", std::to_wstring(pid)); }
+void TPF_SendDisableUnattendedAccess(int pid) { SendMSGToMasterPipe(L"REQDISERVICE", std::to_wstring(pid)); }
+void TPF_SendQuit(int pid) { SendMSGToMasterPipe(L"REQQUIT", std::to_wstring(pid)); }
+
+void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid)
+{
+    try
+    {
+        auto send = std::make_shared<TTHSendMSGToMasterPipe>(msgType, std::move(pid));
+        // Detached: the caller (start-up, a menu click) must not wait; the watcher
+        // owns its share of the send and ends on its own after at most 10 s.
+        std::thread(WatchSend, std::move(send), std::move(msgType)).detach();
+    }
+    catch (const std::exception& e)
+    {
+        Log(L"[SendMSGToMasterPipe]  EX  " + Utf8ToWide(e.what()));
+    }
+}
+
+TTHSendMSGToMasterPipe::TTHSendMSGToMasterPipe(std::wstring operation, std::wstring pidmasterPipe)
+    : _operation(std::move(operation)), _pidmasterPipe(std::move(pidmasterPipe))
+{
+}
+
+void TTHSendMSGToMasterPipe::Execute()
+{
+    try
+    {
+        {
+            // std::thread's native handle is no Win32 handle under winpthreads, so
+            // the thread opens its own for the canceller.
+            std::lock_guard lock(FRunningThreadLock);
+            FRunningThread.Reset(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+        }
+        Log(L"[TTHSendMSGToMasterPipe.Execute ] Start " + _operation);
+        try
+        {
+            if (_operation == L"SUINFO")
+                SendUserInfo();
+            else if (_operation == L"WAKEUPNEO")
+                SendWakeUpNeo();
+            else if (_operation == L"REQLOGOUT")
+                SendLogout();
+            else if (_operation == L"REQDISERVICE")
+                SendDisableUnattendedAccess();
+            else if (_operation == L"REQQUIT")
+                SendQuit();
+        }
+        catch (const std::exception&)
+        {
+            // The send operations log their own failures; the outcome is not used here.
+        }
+        {
+            std::lock_guard lock(FRunningThreadLock);
+            FRunningThread.Reset();
+        }
+        _finish = true;
+        Log(L"[TTHSendMSGToMasterPipe.Execute ] END " + _operation);
+    }
+    catch (...)
+    {
+        // A thread body must not let anything out; the log itself has failed here.
+        _finish = true;
+    }
+}
+
+void TTHSendMSGToMasterPipe::CancelPendingIo()
+{
+    std::lock_guard lock(FRunningThreadLock);
+    if (FRunningThread)
+        CancelSynchronousIo(FRunningThread.Get()); // ERROR_NOT_FOUND when between calls: the caller repeats
+}
+
+bool TTHSendMSGToMasterPipe::SendUserInfo()
+{
+    return SendCommand(
+        L"SendUserInfo",
+        [] {
+            return TTPPipeMessage(L"SUINFO", {L"nome_utente", L"desktop_utente", L"tempdir_utente", L"local_appdata"},
+                                  {GetLoggedUserName(), GetDesktopFolder(), GetTempFolder(), GetLocalAppDataFolder()});
+        },
+        true);
+}
+
+bool TTHSendMSGToMasterPipe::SendWakeUpNeo()
+{
+    return SendCommand(L"SendWakeUpNeo", [] { return TTPPipeMessage(L"WAKEUPNEO", {}, {}); }, false);
+}
+
+bool TTHSendMSGToMasterPipe::SendLogout()
+{
+    return SendCommand(L"SendLogout", [] { return TTPPipeMessage(L"REQLOGOUT", {}, {}); }, false);
+}
+
+bool TTHSendMSGToMasterPipe::SendDisableUnattendedAccess()
+{
+    return SendCommand(L"SendDisableUnattendedAccess", [] { return TTPPipeMessage(L"REQDISERVICE", {}, {}); },
+                       false);
+}
+
+bool TTHSendMSGToMasterPipe::SendQuit()
+{
+    return SendCommand(L"SendQuit", [] { return TTPPipeMessage(L"REQQUIT", {}, {}); }, false);
+}
+
+bool TTHSendMSGToMasterPipe::SendCommand(std::wstring_view Method, const std::function<TTPPipeMessage()>& MakeRequest,
+                                         bool LogDetails)
+{
+    std::wstring tag = std::wstring(SendTag) + std::wstring(Method) + L"]";
+    TUniqueHandle pipe = OpenMasterPipe(MasterPipeName(_pidmasterPipe));
+    if (!pipe)
+    {
+        Log(tag + L" pipe not connected  ");
+        return false;
+    }
+    bool outcome = false;
+    try
+    {
+        std::optional<TTPPipeMessage> answer = SendMessageToPipeAndGetResult(pipe.Get(), MakeRequest());
+        if (answer && answer->Name() == L"Result")
+        {
+            std::wstring result = answer->GetData(L"Result");
+            outcome = result == L"OK";
+            if (LogDetails)
+                Log(tag + L"  Result  " + result);
+        }
+    }
+    catch (const std::exception& e)
+    {
+        Log(tag + L"  EX  " + Utf8ToWide(e.what()));
+    }
+    if (LogDetails)
+        Log(tag + L"  CloseHandle(pipe) ");
+    return outcome;
+}
+
+TUniqueHandle TTHSendMSGToMasterPipe::OpenMasterPipe(const std::wstring& PipeName)
+{
+    TUniqueHandle pipe;
+    for (int attempt = 0; attempt < OpenAttempts && !pipe; ++attempt)
+        // Identification only: whoever serves the pipe may learn who we are but
+        // cannot act with our token.
+        pipe.Reset(CreateFileW(PipeName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    return pipe;
+}
+
+std::optional<TTPPipeMessage> TTHSendMSGToMasterPipe::SendMessageToPipeAndGetResult(HANDLE Pipe,
+                                                                                    const TTPPipeMessage& Request)
+{
+    try
+    {
+        CheckServedByMaster(Pipe, _pidmasterPipe);
+        std::string payload = PipeFrame::EncodeText(Request.AsString());
+        if (payload.empty() || !WriteFrame(Pipe, payload))
+            return std::nullopt;
+        std::optional<std::string> answer = ReadFrame(Pipe);
+        if (!answer)
+            return std::nullopt;
+        return TTPPipeMessage(std::wstring_view(PipeFrame::DecodeText(*answer)));
+    }
+    catch (const std::exception& e)
+    {
+        Log(std::wstring(ExchangeExceptionLine) + Utf8ToWide(e.what()));
+        return std::nullopt;
+    }
+}

@@ -1,0 +1,251 @@
+// master_standin: stands in for the product's master process. It serves
+// \\.\pipe\clientremotepipe<pid>, prints every envelope it receives as one line and
+// answers each with an envelope of its own, or otherwise when told to.
+#include "messages/PipeFrame.h"
+#include "messages/UPipeMessage.h"
+#include "startup/GF_SupportFunctions.h"
+#include "startup/WinError.h"
+#include "startup/WinHandle.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr const wchar_t* UsageText =
+    L"usage: master_standin [options]\n"
+    L"Serves \\\\.\\pipe\\clientremotepipe<pid>, prints each envelope it receives as one\n"
+    L"line of JSON and answers {\"command\":\"Result\",\"parameters\":{\"Result\":\"OK\"}}.\n"
+    L"  -pid=N        serve the pipe of pid N instead of this process's own id\n"
+    L"                (the bridge sends only to a pipe served by that very process)\n"
+    L"  -out=PATH     append the envelope lines to PATH instead of standard output\n"
+    L"  -name=TEXT    answer with the command name TEXT instead of Result\n"
+    L"  -value=TEXT   answer with the parameter Result = TEXT instead of OK\n"
+    L"  -length=N     answer with only a length prefix announcing N bytes (0: an empty answer)\n"
+    L"  -split=N      write the answer in pieces of N bytes, the length prefix included\n"
+    L"  -noanswer     answer nothing and hold each connection until the client closes it\n"
+    L"  -requests=N   exit after N connections (default: serve until killed)\n"
+    L"It serves one client at a time; others find the pipe busy meanwhile.\n"
+    L"The first line on standard output names the pipe and this process's id.\n";
+
+struct TOptions
+{
+    std::wstring Pid = std::to_wstring(GetCurrentProcessId());
+    std::wstring OutPath;
+    std::wstring AnswerName = L"Result";
+    std::wstring AnswerValue = L"OK";
+    std::optional<std::uint32_t> AnnouncedLength;
+    std::size_t SplitBytes = 0;
+    bool NoAnswer = false;
+    unsigned long Requests = 0;
+};
+
+class EUsage : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+unsigned long NumberOf(const std::wstring& Text)
+{
+    if (Text.empty() || Text.find_first_not_of(L"0123456789") != std::wstring::npos)
+        throw EUsage("not a number: " + WideToUtf8(Text));
+    return std::stoul(Text);
+}
+
+TOptions ReadOptions()
+{
+    int count = 0;
+    std::unique_ptr<LPWSTR, decltype(&LocalFree)> args(CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
+    if (!args)
+        ThrowLastError("CommandLineToArgvW");
+    TOptions options;
+    for (int i = 1; i < count; ++i)
+    {
+        std::wstring arg = args.get()[i];
+        std::size_t equals = arg.find(L'=');
+        std::wstring name = arg.substr(0, equals);
+        std::wstring value = equals == std::wstring::npos ? L"" : arg.substr(equals + 1);
+        if (name == L"-pid")
+            options.Pid = std::to_wstring(NumberOf(value));
+        else if (name == L"-out")
+            options.OutPath = value;
+        else if (name == L"-name")
+            options.AnswerName = value;
+        else if (name == L"-value")
+            options.AnswerValue = value;
+        else if (name == L"-length")
+            options.AnnouncedLength = static_cast<std::uint32_t>(NumberOf(value));
+        else if (name == L"-split")
+            options.SplitBytes = NumberOf(value);
+        else if (arg == L"-noanswer")
+            options.NoAnswer = true;
+        else if (name == L"-requests")
+            options.Requests = NumberOf(value);
+        else
+            throw EUsage("unknown option: " + WideToUtf8(arg));
+    }
+    return options;
+}
+
+// Whole lines, written at once and unbuffered, so that a reader of the file or the
+// pipe sees each line as soon as it is complete.
+class TLineWriter
+{
+public:
+    explicit TLineWriter(const std::wstring& Path)
+    {
+        if (Path.empty())
+            return;
+        FFile.Reset(CreateFileW(Path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!FFile)
+            ThrowLastError("CreateFileW");
+    }
+
+    void WriteLine(std::wstring_view Text) const
+    {
+        std::string line = WideToUtf8(Text) + "\r\n";
+        HANDLE target = FFile ? FFile.Get() : GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD written = 0;
+        WriteFile(target, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+
+private:
+    TUniqueHandle FFile;
+};
+
+void PrintToConsole(std::wstring_view Text)
+{
+    std::string text = WideToUtf8(Text);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool ReadAll(HANDLE Pipe, char* Data, std::size_t Size)
+{
+    while (Size > 0)
+    {
+        DWORD read = 0;
+        if (!ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) || read == 0)
+            return false;
+        Data += read;
+        Size -= read;
+    }
+    return true;
+}
+
+std::optional<std::wstring> ReadRequest(HANDLE Pipe)
+{
+    unsigned char length[PipeFrame::LengthSize];
+    if (!ReadAll(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
+        return std::nullopt;
+    std::uint32_t size = PipeFrame::DecodeLength(length);
+    if (size > PipeFrame::MaxPayloadBytes)
+        return std::nullopt;
+    std::string payload(size, '\0');
+    if (!ReadAll(Pipe, payload.data(), payload.size()))
+        return std::nullopt;
+    return PipeFrame::DecodeText(payload);
+}
+
+std::string AnswerBytes(const TOptions& Options)
+{
+    if (Options.AnnouncedLength)
+    {
+        auto length = PipeFrame::EncodeLength(*Options.AnnouncedLength);
+        return std::string(length.begin(), length.end());
+    }
+    return PipeFrame::EncodeFrame(TTPPipeMessage::MakeMessage(Options.AnswerName, {L"Result"}, {Options.AnswerValue}));
+}
+
+void WriteAnswer(HANDLE Pipe, const std::string& Bytes, std::size_t PieceSize)
+{
+    if (PieceSize == 0)
+        PieceSize = Bytes.size();
+    for (std::size_t offset = 0; offset < Bytes.size(); offset += PieceSize)
+    {
+        DWORD written = 0;
+        std::size_t size = std::min(PieceSize, Bytes.size() - offset);
+        if (!WriteFile(Pipe, Bytes.data() + offset, static_cast<DWORD>(size), &written, nullptr))
+            return;
+        // A pause between pieces makes the reader see them one by one.
+        if (PieceSize < Bytes.size())
+            Sleep(1);
+    }
+}
+
+// Until the client closes its end. Disconnecting earlier would throw away an
+// answer that the client has not read yet.
+void WaitForClientToClose(HANDLE Pipe)
+{
+    char ignored[256];
+    DWORD read = 0;
+    while (ReadFile(Pipe, ignored, sizeof(ignored), &read, nullptr))
+    {
+    }
+}
+
+void ServeConnection(HANDLE Pipe, const TOptions& Options, const TLineWriter& Out)
+{
+    std::optional<std::wstring> request = ReadRequest(Pipe);
+    if (request)
+    {
+        // JSON needs no line breaks outside its strings, and inside them they are escaped.
+        std::replace_if(request->begin(), request->end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
+        Out.WriteLine(*request);
+        if (!Options.NoAnswer)
+            WriteAnswer(Pipe, AnswerBytes(Options), Options.SplitBytes);
+    }
+    WaitForClientToClose(Pipe);
+}
+
+void Serve(const TOptions& Options)
+{
+    std::wstring pipeName = L"\\\\.\\pipe\\clientremotepipe" + Options.Pid;
+    TUniqueHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX,
+                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
+    if (!pipe)
+        ThrowLastError("CreateNamedPipeW");
+    TLineWriter out(Options.OutPath);
+    PrintToConsole(L"master_standin: serving " + pipeName + L" as process " + std::to_wstring(GetCurrentProcessId()) +
+                   L"\r\n");
+    for (unsigned long served = 0; Options.Requests == 0 || served < Options.Requests; ++served)
+    {
+        if (!ConnectNamedPipe(pipe.Get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
+            ThrowLastError("ConnectNamedPipe");
+        ServeConnection(pipe.Get(), Options, out);
+        Check(DisconnectNamedPipe(pipe.Get()), "DisconnectNamedPipe");
+    }
+}
+
+} // namespace
+
+int main()
+{
+    try
+    {
+        Serve(ReadOptions());
+        return 0;
+    }
+    catch (const EUsage& e)
+    {
+        std::fprintf(stderr, "master_standin: %s\n", e.what());
+        std::fputws(UsageText, stderr);
+        return 2;
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "master_standin: %s\n", e.what());
+        return 1;
+    }
+}
