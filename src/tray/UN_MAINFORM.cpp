@@ -1,5 +1,6 @@
 #include "tray/UN_MAINFORM.h"
 
+#include "master/UN_TPFunction.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/WinError.h"
@@ -48,6 +49,12 @@ DWORD OwnSessionId()
 std::wstring ProductTitle()
 {
     return _AppName + L" " + _AppVersion;
+}
+
+// Read at each click, as the setting is text; 0 when it is not a number.
+int MasterPid()
+{
+    return PidFromText(_MasterPidText);
 }
 
 } // namespace
@@ -138,7 +145,7 @@ void TFmain::FormCreate(TShellNotifyIcon ShellNotifyIcon)
     TrayIcon->SetEnabled(true);
     TrayIcon->SetIconVisible(true);
     TrayIcon->SetShowHint(true);
-    TrayIcon->OnDblClick = {};
+    TrayIcon->OnDblClick = &TMenuActions::TrayIconDblClick;
 
     if (!_HelloMsg.empty())
     {
@@ -156,11 +163,11 @@ void TFmain::TIF_CreateTrayIcon()
     {
         TrayMenu.AutoPopup = true;
         TrayMenu.Items = {
-            {std::wstring(MenuCaptions[0]), 0, false, false, {}},
-            {std::wstring(MenuCaptions[3]), 1, false, false, {}},
-            {std::wstring(MenuCaptions[2]), 2, false, false, {}},
+            {std::wstring(MenuCaptions[0]), 0, false, false, &TMenuActions::onOpenClick},
+            {std::wstring(MenuCaptions[3]), 1, false, false, &TMenuActions::onDisableUnatAccess},
+            {std::wstring(MenuCaptions[2]), 2, false, false, &TMenuActions::onLogOutClick},
             {L"-", SeparatorTag, true, false, {}},
-            {std::wstring(MenuCaptions[1]), 3, false, false, {}},
+            {std::wstring(MenuCaptions[1]), 3, false, false, &TMenuActions::onCloseClick},
         };
         TrayIcon->SetPopupMenu(&TrayMenu);
     }
@@ -312,4 +319,29 @@ LRESULT TFmain::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TMenuActions::TrayIconDblClick()
+{
+    TPF_SendWakeUpNeo(MasterPid());
+}
+
+void TMenuActions::onOpenClick()
+{
+    TPF_SendWakeUpNeo(MasterPid());
+}
+
+void TMenuActions::onDisableUnatAccess()
+{
+    TPF_SendDisableUnattendedAccess(MasterPid());
+}
+
+void TMenuActions::onLogOutClick()
+{
+    TPF_SendLogout(MasterPid());
+}
+
+void TMenuActions::onCloseClick()
+{
+    TPF_SendQuit(MasterPid());
 }

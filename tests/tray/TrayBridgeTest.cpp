@@ -66,11 +66,19 @@ bool AnyMenuOpen()
     return menu != nullptr && IsWindowVisible(menu);
 }
 
+// Wine's tray in a desktop without task bar: a small window of its own at the
+// desktop's top-left corner, shown while it holds an icon. (Its Shell_TrayWnd
+// exists but is never shown.)
+HWND WineTrayWindow()
+{
+    return FindWindowW(L"__winex11_standalone_tray", nullptr);
+}
+
 // How many pixels of the product mark's teal Wine's tray window shows. The tray
 // is drawn white, so teal there is our icon; a tray without icons is hidden.
 int MarkPixelsInTray()
 {
-    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    HWND tray = WineTrayWindow();
     if (tray == nullptr || !IsWindowVisible(tray))
         return 0;
     RECT area{};
@@ -103,6 +111,18 @@ int MarkPixelsInTray()
     return static_cast<int>(std::count_if(pixels.begin(), pixels.end(), [&](std::uint32_t pixel) {
         return within((pixel >> 16) & 0xFF, 0x0E) && within((pixel >> 8) & 0xFF, 0x74) && within(pixel & 0xFF, 0x90);
     }));
+}
+
+std::string TrayDescription()
+{
+    HWND tray = WineTrayWindow();
+    RECT area{};
+    GetWindowRect(tray, &area);
+    std::ostringstream text;
+    text << "tray " << tray << (IsWindowVisible(tray) ? " shown" : " hidden") << " at " << area.left << ","
+         << area.top << " " << area.right - area.left << "x" << area.bottom - area.top << ", "
+         << MarkPixelsInTray() << " teal pixels";
+    return text.str();
 }
 
 bool Eventually(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 10s)
@@ -187,7 +207,7 @@ protected:
 TEST_F(TrayBridgeTest, StartPutsTheIconIntoTheTrayAndGreets)
 {
     StartBridge(L"-hellomsg=anything");
-    EXPECT_TRUE(Eventually([] { return MarkPixelsInTray() > 20; })) << "no icon on the screen's tray";
+    EXPECT_TRUE(Eventually([] { return MarkPixelsInTray() > 20; })) << "no icon on the screen's tray: " << TrayDescription();
 
     const std::wstring pid = std::to_wstring(Bridge->Pid());
     DWORD session = 0;
