@@ -4,6 +4,8 @@
 // from the form, since Wine does not let another process read a popup menu.
 #include "TrayTestSupport.h"
 
+#include "startup/UN_GlobalVars.h"
+#include "support/BridgeTestSupport.h"
 #include "tray/UN_MAINFORM.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -219,6 +224,79 @@ TEST(MainFormLifetime, ACallWaitingWhenTheFormGoesAwayIsRefused)
     }
     waiting.join();
     EXPECT_TRUE(refused);
+}
+
+// The menu as the user works it: a right press on the icon opens it, a helper
+// thread picks an item with the keyboard, and master_standin, serving the master
+// pipe, records the command that the item's handler sent.
+class MainFormMenuTest : public MainFormTest
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        Record = std::wstring(temp) + L"uxlink_menu_master_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+        DeleteFileW(Record.c_str());
+        Master = std::make_unique<test_support::TChildProcess>(L"master_standin.exe", L"-out=\"" + Record + L"\"");
+        ASSERT_TRUE(test_support::WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(Master->Pid())));
+        SavedMasterPid = _MasterPidText;
+        _MasterPidText = std::to_wstring(Master->Pid());
+        Form.TranslateAndSetStatusTrayMenu({L"Open", L"Disable", L"Logout", L"Quit"}, {1, 1, 1, 1});
+    }
+
+    void TearDown() override
+    {
+        _MasterPidText = SavedMasterPid;
+        Master.reset();
+        DeleteFileW(Record.c_str());
+    }
+
+    // Opens the menu and presses Down Steps times, then Enter.
+    void ChooseFromMenu(int Steps)
+    {
+        std::jthread user([Steps] {
+            HWND open = nullptr;
+            for (int i = 0; i < 500 && open == nullptr; ++i)
+            {
+                std::this_thread::sleep_for(10ms);
+                HWND candidate = FindWindowW(L"#32768", nullptr);
+                if (candidate != nullptr && IsWindowVisible(candidate))
+                    open = candidate;
+            }
+            for (int i = 0; i < Steps; ++i)
+                PostMessageW(open, WM_KEYDOWN, VK_DOWN, 0);
+            PostMessageW(open, WM_KEYDOWN, VK_RETURN, 0);
+        });
+        SendMessageW(Form.TrayIcon->Handle(), TqxTrayIcon::CallbackMessage, 0, WM_RBUTTONDOWN);
+    }
+
+    std::string RecordText() const
+    {
+        std::ifstream file(std::filesystem::path(Record), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+    std::wstring Record;
+    std::wstring SavedMasterPid;
+    std::unique_ptr<test_support::TChildProcess> Master;
+};
+
+TEST_F(MainFormMenuTest, EachItemSendsItsCommand)
+{
+    struct TCase
+    {
+        int Steps; // Down presses from the top; the separator is skipped
+        const char* Command;
+    };
+    const TCase cases[] = {{1, "WAKEUPNEO"}, {2, "REQDISERVICE"}, {3, "REQLOGOUT"}, {4, "REQQUIT"}};
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(row.Command);
+        ChooseFromMenu(row.Steps);
+        const std::string quoted = std::string("\"") + row.Command + "\"";
+        EXPECT_TRUE(PumpUntil([&] { return RecordText().find(quoted) != std::string::npos; }, 15s));
+    }
 }
 
 } // namespace
