@@ -219,6 +219,9 @@ TEST_F(TrayBridgeTest, StartPutsTheIconIntoTheTrayAndGreets)
                                      L"[TFmain.FormCreate()] TqxTrayIcon.ShowBalloonHint ",
                                      L"[TFmain.FormCreate()] END ",
                                  }));
+    // The shell took the icon and its version.
+    for (const std::wstring& line : LogLinesOf(Bridge->Pid()))
+        EXPECT_FALSE(line.starts_with(L"[TqxTrayIcon.")) << testing::PrintToString(line);
 }
 
 TEST_F(TrayBridgeTest, WithoutGreetingNoBalloonIsShown)
