@@ -24,6 +24,12 @@ demo() {
     wine "$bin/uxlink.exe" -name=Demo -version=1.2 -pid="$master_pid" -hellomsg=x -rebranded=0 &
     local bridge=$!
     sleep 5
+    # The service side's requests, sent as service_client.exe sends them; the
+    # bridge's Windows pid opens each of its log lines ("<pid> - ...").
+    local pid
+    pid=$(head -1 "$logs"/QX_PIPE_BRIDGE_*.log | sed 's/^\xEF\xBB\xBF//; s/^<\([0-9]*\)>.*/\1/')
+    echo "--- SUINFO to \\\\.\\pipe\\uxsvc_$pid:"
+    wine "$bin/service_client.exe" "$pid" SUINFO || true
     echo "--- log:"
     cat "$logs"/QX_PIPE_BRIDGE_*.log
     echo "--- master process received:"

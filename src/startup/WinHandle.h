@@ -60,6 +60,12 @@ using TUniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
 struct TImageListDeleter { void operator()(HIMAGELIST list) const noexcept { ImageList_Destroy(list); } };
 using TUniqueImageList = std::unique_ptr<std::remove_pointer_t<HIMAGELIST>, TImageListDeleter>;
 
+// Memory that the system allocated with LocalAlloc for the caller (security
+// descriptors and SID strings from the SDDL conversions).
+struct TLocalFreeDeleter { void operator()(void* memory) const noexcept { LocalFree(memory); } };
+template <typename T>
+using TUniqueLocal = std::unique_ptr<T, TLocalFreeDeleter>;
+
 struct TFindDeleter { void operator()(HANDLE find) const noexcept { FindClose(find); } };
 using TUniqueFind = std::unique_ptr<void, TFindDeleter>;
 

@@ -118,6 +118,10 @@ TFmain::~TFmain()
     RefuseHandedOverCalls();
     std::unique_lock lifetime(MainFormLifetime);
     Fmain = nullptr;
+    // Left running on purpose: stopping it here would join its worker, which may
+    // be waiting for this thread to run a tray command, and the request that closed
+    // the form still has its answer to write. Its threads end with the process.
+    static_cast<void>(lServer.release());
 }
 
 bool WithMainForm(const std::function<void(TFmain&)>& Use)
@@ -136,6 +140,8 @@ void TFmain::FormCreate(TShellNotifyIcon ShellNotifyIcon)
 
     Log(L"[TFmain.FormCreate()] PID " + std::to_wstring(GetOwnProcessId()));
     Log(L"[TFmain.FormCreate()] Session ID " + std::to_wstring(OwnSessionId()));
+
+    lServer = std::make_unique<TTPPipeServer>(std::to_wstring(GetOwnProcessId()));
 
     Log(L"[TFmain.FormCreate()] TqxTrayIcon.create ");
     TrayIcon = std::make_unique<TqxTrayIcon>(std::move(ShellNotifyIcon));

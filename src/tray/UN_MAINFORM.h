@@ -6,6 +6,7 @@
 // loop and so the process.
 #pragma once
 
+#include "server/UN_TPPipeServer.h"
 #include "startup/WinHandle.h"
 #include "tray/UN_TRemoteTrayIcon.h"
 
@@ -88,6 +89,8 @@ private:
     std::deque<THandOver*> FHandOvers;
     bool FClosed = false;
     TUniqueWindow FWindow;
+    // The request server, made by FormCreate and never destroyed (see ~TFmain).
+    std::unique_ptr<TTPPipeServer> lServer;
 };
 
 // The one main form; null before it exists and after it is gone. Other threads

@@ -1,0 +1,167 @@
+#include "server/UCalcRequestDispatcher.h"
+
+#include "startup/GF_SupportFunctions.h"
+#include "startup/UN_GlobalVars.h"
+#include "startup/UN_SystemFolders.h"
+#include "startup/WinError.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+// One lock for the whole process, not one per dispatcher.
+std::mutex RequestLock;
+
+constexpr wchar_t Tag[] = L"[TCalcRequestDispatcher.InternalProcessRequest]";
+
+std::wstring OkAnswer()
+{
+    return TTPPipeMessage::MakeMessage(L"Result", {L"Result"}, {L"OK"});
+}
+
+std::wstring WhatOf(const std::exception& AException)
+{
+    return Utf8ToWide(AException.what());
+}
+
+void ShellOpenUrl(HWND AOwner, const std::wstring& AUrl)
+{
+    // A URL that cannot be opened is not reported: the answer is OK all the same.
+    ShellExecuteW(AOwner, L"open", AUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// Keeps the clipboard open for one scope. Another program may hold it for a
+// moment, so opening is tried a few times before it counts as a failure.
+class TClipboard
+{
+public:
+    TClipboard()
+    {
+        for (int attempt = 0; attempt < 10; ++attempt)
+        {
+            if (OpenClipboard(nullptr))
+                return;
+            Sleep(10);
+        }
+        ThrowLastError("OpenClipboard");
+    }
+    TClipboard(const TClipboard&) = delete;
+    TClipboard& operator=(const TClipboard&) = delete;
+    ~TClipboard() { CloseClipboard(); }
+};
+
+// The whole name, however long: a path cut at MAX_PATH would name another file.
+std::wstring DroppedFileName(HDROP ADrop, UINT AIndex)
+{
+    UINT length = DragQueryFileW(ADrop, AIndex, nullptr, 0);
+    std::wstring name(length + 1, L'\0');
+    name.resize(DragQueryFileW(ADrop, AIndex, name.data(), length + 1));
+    return name;
+}
+
+} // namespace
+
+TCalcRequestDispatcher::TCalcRequestDispatcher() : FShellOpen(ShellOpenUrl) {}
+
+TCalcRequestDispatcher::TCalcRequestDispatcher(TShellOpen AShellOpen) : FShellOpen(std::move(AShellOpen)) {}
+
+std::wstring TCalcRequestDispatcher::ProcessRequest(const std::wstring& ARequest)
+{
+    std::lock_guard lock(RequestLock);
+    try
+    {
+        return InternalProcessRequest(ARequest);
+    }
+    catch (const std::exception& e)
+    {
+        Log(L"[TCalcRequestDispatcher.ProcessRequest]  EX  " + WhatOf(e));
+        return TTPPipeMessage::MakeMessage(e);
+    }
+}
+
+std::wstring TCalcRequestDispatcher::InternalProcessRequest(const std::wstring& ARequest)
+{
+    using TCommand = void (TCalcRequestDispatcher::*)(const TTPPipeMessage&, std::wstring&);
+    // Names match exactly, letter case included; any other name gets no answer.
+    static const std::pair<std::wstring_view, TCommand> Commands[] = {
+        {L"OPENURL", &TCalcRequestDispatcher::OpenUrl},
+        {L"SUINFO", &TCalcRequestDispatcher::SendUserInfo},
+        {L"REQCLBRH", &TCalcRequestDispatcher::ReadClipboardFiles},
+    };
+
+    std::wstring answer;
+    TTPPipeMessage request(ARequest);
+    Log(std::wstring(Tag) + L" BEGIN: " + ARequest);
+    try
+    {
+        for (const auto& [name, command] : Commands)
+            if (request.Name() == name)
+            {
+                (this->*command)(request, answer);
+                break;
+            }
+    }
+    catch (const std::exception& e)
+    {
+        Log(std::wstring(Tag) + L" EX" + WhatOf(e));
+    }
+    return answer;
+}
+
+void TCalcRequestDispatcher::OpenUrl(const TTPPipeMessage& ARequest, std::wstring& AAnswer)
+{
+    // The foreground window, if any, owns whatever the shell shows.
+    FShellOpen(GetForegroundWindow(), ARequest.GetData(L"URL"));
+    AAnswer = OkAnswer();
+}
+
+void TCalcRequestDispatcher::SendUserInfo(const TTPPipeMessage&, std::wstring& AAnswer)
+{
+    std::wstring userName = GetLoggedUserName();
+    std::wstring desktop = GetDesktopFolder();
+    std::wstring temp = GetTempFolder();
+    std::wstring localAppData = GetLocalAppDataFolder();
+    Log(std::wstring(Tag) + L" - nome_utente: " + userName);
+    Log(L"[TTCalcRequestDispatcher.InternalProcessRequest] - desktop_utente: " + desktop);
+    Log(std::wstring(Tag) + L" - tempdir_utente: " + temp);
+    Log(std::wstring(Tag) + L" - local_appdata: " + localAppData);
+    AAnswer = TTPPipeMessage::MakeMessage(L"Result", {L"nome_utente", L"desktop_utente", L"tempdir_utente", L"local_appdata"},
+                                          {userName, desktop, temp, localAppData});
+}
+
+void TCalcRequestDispatcher::ReadClipboardFiles(const TTPPipeMessage&, std::wstring& AAnswer)
+{
+    Log(std::wstring(Tag) + L" REQCLBRH - BEFORE  Clipboard.HasFormat(CF_HDROP)");
+    if (!IsClipboardFormatAvailable(CF_HDROP))
+        return;
+    Log(std::wstring(Tag) + L" REQCLBRH - INSIDE  Clipboard.HasFormat(CF_HDROP)");
+
+    std::vector<std::wstring> keys;
+    std::vector<std::wstring> values;
+    {
+        TClipboard clipboard;
+        auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP));
+        if (drop == nullptr)
+            return;
+        UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i)
+        {
+            // Wine 8 counts an empty list as one empty name; no file has that name.
+            std::wstring name = DroppedFileName(drop, i);
+            if (name.empty())
+                continue;
+            keys.push_back(std::to_wstring(i));
+            values.push_back(std::move(name));
+            Log(std::wstring(Tag) + L" REQCLBRH -  CF_HDROP - path file find : " + keys.back() + L". " +
+                values.back() + L"  ");
+        }
+    }
+    AAnswer = TTPPipeMessage::MakeMessage(L"Result", keys, values);
+    Log(std::wstring(Tag) + L" REQCLBRH -  xmlmessage message back to client: " + AAnswer);
+}

@@ -1,0 +1,40 @@
+// Runs the commands that the service side sends to the bridge's pipe: reads the
+// request envelope, runs the command it names and builds the answer's text. Runs on
+// the request server's worker thread; every request holds the process-wide
+// RequestLock to its end, so requests never overlap, whichever thread sends them.
+#pragma once
+
+#include "messages/UPipeMessage.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+class TCalcRequestDispatcher
+{
+public:
+    // How "OPENURL" hands a URL to the user's default program.
+    using TShellOpen = std::function<void(HWND AOwner, const std::wstring& AUrl)>;
+
+    // Opens URLs through the shell.
+    TCalcRequestDispatcher();
+    // Opens URLs through AShellOpen, so that a test can see the call without a browser.
+    explicit TCalcRequestDispatcher(TShellOpen AShellOpen);
+
+    // The answer's text: empty when the command gives none, the error envelope when
+    // a failure escapes the command switch.
+    std::wstring ProcessRequest(const std::wstring& ARequest);
+
+private:
+    std::wstring InternalProcessRequest(const std::wstring& ARequest);
+
+    // One method per command, listed in InternalProcessRequest. Each stores the
+    // answer in AAnswer when it has built it; a failure after that point leaves the
+    // answer as it is.
+    void OpenUrl(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void SendUserInfo(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void ReadClipboardFiles(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+
+    TShellOpen FShellOpen;
+};

@@ -1,0 +1,23 @@
+#include "server/UN_TPPipeServer.h"
+
+TTPPipeServer::TTPPipeServer(std::wstring AServerID) : TNamedPipeServer(std::move(AServerID))
+{
+    Start();
+}
+
+TTPPipeServer::~TTPPipeServer()
+{
+    Shutdown();
+}
+
+std::wstring TTPPipeServer::HandleRequest(const std::wstring& ARequest)
+{
+    return GetRequestDispatcher().ProcessRequest(ARequest);
+}
+
+TCalcRequestDispatcher& TTPPipeServer::GetRequestDispatcher()
+{
+    if (!FRequestDispatcher)
+        FRequestDispatcher = std::make_unique<TCalcRequestDispatcher>();
+    return *FRequestDispatcher;
+}

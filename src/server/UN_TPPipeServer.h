@@ -1,0 +1,26 @@
+// The bridge's request server: the pipe server of "\\.\pipe\uxsvc_" + server id
+// whose requests go to a dispatcher. Created once, by the main form.
+#pragma once
+
+#include "server/UCalcRequestDispatcher.h"
+#include "server/UPipeServer.h"
+
+#include <memory>
+#include <string>
+
+class TTPPipeServer final : public TNamedPipeServer
+{
+public:
+    explicit TTPPipeServer(std::wstring AServerID);
+    // Stops the threads before the dispatcher goes: the worker may be using it.
+    ~TTPPipeServer() override;
+
+protected:
+    std::wstring HandleRequest(const std::wstring& ARequest) override;
+
+private:
+    // Made by the first request, on the worker thread, the only thread that uses it.
+    TCalcRequestDispatcher& GetRequestDispatcher();
+
+    std::unique_ptr<TCalcRequestDispatcher> FRequestDispatcher;
+};
