@@ -223,7 +223,10 @@ void TPipeMessageHandler::Execute() noexcept
     {
         Log(L"[TPipeMessageHandler.Execute]  EX  unknown failure");
     }
+    // Closed first: the answer stays readable by the client even if the process
+    // ends right after (which is what "REQCPIPE" leaves behind).
     FPipeHandle.Reset();
+    FServer.RequestServed();
 }
 
 void TPipeMessageHandler::Serve()

@@ -2,6 +2,8 @@
 
 #include "startup/WinHandle.h"
 
+#include <utility>
+
 namespace tray_test
 {
 
@@ -17,11 +19,15 @@ struct TScreenDc
     ~TScreenDc() { ReleaseDC(nullptr, Dc); }
 };
 
+thread_local bool QuitSeen = false;
+
 void DispatchWaiting()
 {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
     {
+        if (message.message == WM_QUIT)
+            QuitSeen = true;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -40,6 +46,11 @@ bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Time
         DispatchWaiting();
     }
     return true;
+}
+
+bool TakeQuitSeen()
+{
+    return std::exchange(QuitSeen, false);
 }
 
 void PumpFor(std::chrono::milliseconds Duration)

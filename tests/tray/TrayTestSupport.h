@@ -17,6 +17,9 @@ namespace tray_test
 // Dispatches the thread's messages until Done or the time is up; returns Done().
 bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout);
 
+// Whether the pumps above took a WM_QUIT off the queue since the last call.
+bool TakeQuitSeen();
+
 // Dispatches the thread's messages for Duration.
 void PumpFor(std::chrono::milliseconds Duration);
 
