@@ -4,6 +4,7 @@
 // the master stand-in's record shows which commands arrived.
 #include "support/BridgeTestSupport.h"
 
+#include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 
 using namespace std::chrono_literals;
 using test_support::LogLinesOf;
+using test_support::RunServiceClient;
 using test_support::TChildProcess;
 using test_support::WaitForLogLine;
 using test_support::WaitForPipe;
@@ -125,6 +127,28 @@ std::string TrayDescription()
     return text.str();
 }
 
+// The answer the bridge gave, as the service side's client printed it.
+TTPPipeMessage AnswerOf(const test_support::TToolResult& Result)
+{
+    std::string text = Result.Output;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return TTPPipeMessage(Utf8ToWide(text));
+}
+
+bool IsOk(const test_support::TToolResult& Result)
+{
+    const TTPPipeMessage answer = AnswerOf(Result);
+    return Result.ExitCode == 0 && answer.Name() == L"Result" && answer.GetData(L"Result") == L"OK";
+}
+
+// The first visible popup menu of the process, or null.
+HWND OpenMenuOf(DWORD Pid)
+{
+    HWND menu = FindWindowOf(Pid, L"#32768");
+    return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
+}
+
 bool Eventually(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 10s)
 {
     const auto deadline = std::chrono::steady_clock::now() + Timeout;
@@ -193,6 +217,23 @@ protected:
         return lines;
     }
 
+    test_support::TToolResult Send(const std::wstring& CommandAndParameters) const
+    {
+        return RunServiceClient(std::to_wstring(Bridge->Pid()) + L" " + CommandAndParameters);
+    }
+
+    // The dispatcher's lines after "BEGIN", in order.
+    std::vector<std::wstring> DispatcherLines() const
+    {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& line : LogLinesOf(Bridge->Pid()))
+            if (line.starts_with(Tag) && line.find(L" BEGIN: ") == std::wstring::npos)
+                lines.push_back(line);
+        return lines;
+    }
+
+    static constexpr std::wstring_view Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";
+
     bool MasterReceived(const std::string& Command, int Times = 1) const
     {
         return Eventually([&] { return CountOf(FileText(MasterRecord), "\"" + Command + "\"") >= Times; });
@@ -241,6 +282,58 @@ TEST_F(TrayBridgeTest, DoubleClickSendsWakeUpAndOpensNoMenu)
     std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
     EXPECT_FALSE(AnyMenuOpen());
     EXPECT_EQ(CountOf(FileText(MasterRecord), "\"WAKEUPNEO\""), 1);
+}
+
+TEST_F(TrayBridgeTest, BalloonRequestIsAnsweredOkWithItsLogLines)
+{
+    StartBridge();
+    const auto result = Send(L"REQTISHOW title=Note \"text=one*two\" iconindex=3");
+    ASSERT_TRUE(IsOk(result)) << result.Output;
+    const std::wstring tag(Tag);
+    const std::wstring answer = TTPPipeMessage::MakeMessage(L"Result", {L"Result"}, {L"OK"});
+    EXPECT_TRUE(Eventually([&] { return DispatcherLines().size() >= 4; }));
+    EXPECT_EQ(DispatcherLines(), (std::vector<std::wstring>{
+                                     tag + L" REQTISHOW one*two",
+                                     tag + L" REQTISHOW -Fmain.ShowBalloonHint ",
+                                     tag + L" REQTISHOW RESULT ",
+                                     tag + L" REQTISHOW " + answer,
+                                 }));
+}
+
+TEST_F(TrayBridgeTest, MenuTextsArriveAndTheChosenItemSendsItsCommand)
+{
+    StartBridge();
+    const auto result = Send(L"RESTICHICON label0=Open status0=1 label1=Disable status1=0 label2=Logout status2=1 "
+                             L"label3=Quit status3=1");
+    ASSERT_TRUE(IsOk(result)) << result.Output;
+    EXPECT_EQ(DispatcherLines(), (std::vector<std::wstring>{std::wstring(Tag) + L" RESTICHICON "}));
+
+    // As the shell reports a right press; posted, since the menu holds the
+    // bridge's thread until it closes.
+    PostMessageW(IconWindow, TrayCallbackMessage, 0, WM_RBUTTONDOWN);
+    HWND menu = nullptr;
+    ASSERT_TRUE(Eventually([&] { return (menu = OpenMenuOf(Bridge->Pid())) != nullptr; })) << "no menu opened";
+    // Shown: Open, Logout, the separator, Quit. Down twice skips to Logout.
+    for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN})
+        PostMessageW(menu, WM_KEYDOWN, key, 0);
+    EXPECT_TRUE(MasterReceived("REQLOGOUT"));
+    EXPECT_TRUE(Eventually([&] { return OpenMenuOf(Bridge->Pid()) == nullptr; }));
+}
+
+TEST_F(TrayBridgeTest, CloseAnswersOkRemovesTheIconAndExitsWithZero)
+{
+    StartBridge();
+    ASSERT_TRUE(Eventually([] { return MarkPixelsInTray() > 20; }));
+
+    const auto result = Send(L"REQCPIPE");
+    EXPECT_TRUE(IsOk(result)) << "exit code " << result.ExitCode << ": " << result.Output;
+
+    DWORD exitCode = 99;
+    ASSERT_TRUE(Bridge->WaitForExit(15s, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(Eventually([] { return MarkPixelsInTray() == 0; })) << TrayDescription();
+    const std::vector<std::wstring> lines = DispatcherLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), std::wstring(Tag) + L" REQCPIPE "), lines.end());
 }
 
 } // namespace
