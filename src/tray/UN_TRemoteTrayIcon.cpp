@@ -265,8 +265,14 @@ LRESULT TqxTrayIcon::HandleMessage(HWND window, UINT message, WPARAM wParam, LPA
     if (message == FTaskbarCreatedMessage)
     {
         // Explorer restarted and forgot our icon: add it again, with its version.
+        // The broadcast also comes while the icon is still there (Windows sends it
+        // when the scale changes), where a plain add would fail; so any old entry
+        // is removed first, which fails quietly when there is none.
         if (FIconVisible)
+        {
+            ApplyIconData(NIM_DELETE, false);
             AddToTray();
+        }
         return 0;
     }
     switch (message)

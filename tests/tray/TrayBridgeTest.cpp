@@ -265,6 +265,19 @@ TEST_F(TrayBridgeTest, StartPutsTheIconIntoTheTrayAndGreets)
         EXPECT_FALSE(line.starts_with(L"[TqxTrayIcon.")) << testing::PrintToString(line);
 }
 
+TEST_F(TrayBridgeTest, TaskbarCreatedKeepsTheIconInTheRealTray)
+{
+    StartBridge();
+    ASSERT_TRUE(Eventually([] { return MarkPixelsInTray() > 20; }));
+    // What Explorer broadcasts when it starts again, or when the scale changes
+    // while the icon is still there.
+    SendMessageW(IconWindow, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_GT(MarkPixelsInTray(), 20) << TrayDescription();
+    for (const std::wstring& line : LogLinesOf(Bridge->Pid()))
+        EXPECT_FALSE(line.starts_with(L"[TqxTrayIcon.")) << testing::PrintToString(line);
+}
+
 TEST_F(TrayBridgeTest, WithoutGreetingNoBalloonIsShown)
 {
     StartBridge();

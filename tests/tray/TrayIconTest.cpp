@@ -214,9 +214,11 @@ TEST_F(TrayIconTest, TaskbarCreatedAddsTheVisibleIconAgain)
 
     Calls.clear();
     SendMessageW(icon.Handle(), taskbarCreated, 0, 0);
-    ASSERT_EQ(Calls.size(), 2u);
-    EXPECT_EQ(Calls[0].Message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(Calls[1].Message, static_cast<DWORD>(NIM_SETVERSION));
+    ASSERT_EQ(Calls.size(), 3u);
+    EXPECT_EQ(Calls[0].Message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(Calls[1].Message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(Calls[2].Message, static_cast<DWORD>(NIM_SETVERSION));
+    EXPECT_TRUE(icon.IconVisible());
 
     icon.SetIconVisible(false);
     Calls.clear();
