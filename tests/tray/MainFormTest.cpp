@@ -6,6 +6,7 @@
 
 #include "startup/UN_GlobalVars.h"
 #include "support/BridgeTestSupport.h"
+#include "tray/UN_GlobalConstants.h"
 #include "tray/UN_MAINFORM.h"
 
 #include <gtest/gtest.h>
@@ -297,6 +298,55 @@ TEST_F(MainFormMenuTest, EachItemSendsItsCommand)
         const std::string quoted = std::string("\"") + row.Command + "\"";
         EXPECT_TRUE(PumpUntil([&] { return RecordText().find(quoted) != std::string::npos; }, 15s));
     }
+}
+
+// Start-up settings that FormCreate reads, set for one test and put back after.
+class MainFormSettingsTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        _AppName = SavedName;
+        _AppVersion = SavedVersion;
+        _HelloMsg = SavedHello;
+        _Rebranded = SavedRebranded;
+    }
+
+    const std::wstring SavedName = _AppName;
+    const std::wstring SavedVersion = _AppVersion;
+    const std::wstring SavedHello = _HelloMsg;
+    const bool SavedRebranded = _Rebranded;
+};
+
+TEST_F(MainFormSettingsTest, GreetingIsOursInTheUsersLanguageWithTwoDots)
+{
+    _AppName = L"Quorvix Remote";
+    _AppVersion = L"1.2";
+    _HelloMsg = L"whatever the service wrote";
+    NOTIFYICONDATAW balloon{};
+    TFmain form([&balloon](DWORD, const NOTIFYICONDATAW& data) {
+        if ((data.uFlags & NIF_INFO) != 0 && data.szInfo[0] != L'\0')
+            balloon = data;
+        return TRUE;
+    });
+    EXPECT_EQ(std::wstring(balloon.szInfo), L"Starting application..");
+    EXPECT_EQ(std::wstring(balloon.szInfoTitle), L"Quorvix Remote 1.2");
+    EXPECT_EQ(std::wstring(balloon.szTip), L"Quorvix Remote 1.2");
+    EXPECT_EQ(form.TrayIcon->IconIndex(), 0);
+}
+
+TEST_F(MainFormSettingsTest, RebrandedFormShowsTheMainIconExceptOnPictureThree)
+{
+    _Rebranded = true;
+    TFmain form([](DWORD, const NOTIFYICONDATAW&) { return TRUE; });
+    const TUniqueImageList original = CreateTrayImageList(TrayIconSize());
+    TUniqueImageList rebranded = CreateTrayImageList(TrayIconSize());
+    RebrandTrayImages(rebranded.get());
+    for (int index = 0; index < 5; ++index)
+        EXPECT_EQ(tray_test::PixelsOf(form.imgListTrayIcons.get(), index),
+                  tray_test::PixelsOf(index == 3 ? original.get() : rebranded.get(), index))
+            << "picture " << index;
+    EXPECT_NE(tray_test::PixelsOf(form.imgListTrayIcons.get(), 1), tray_test::PixelsOf(original.get(), 1));
 }
 
 } // namespace
