@@ -1,5 +1,6 @@
 #include "server/UCalcRequestDispatcher.h"
 
+#include "shell/UN_DetectFile.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/UN_SystemFolders.h"
@@ -9,9 +10,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -95,6 +100,68 @@ std::wstring ReplaceAll(std::wstring AText, std::wstring_view AFrom, std::wstrin
     return AText;
 }
 
+// "REQMOTCB": the report of one detection. OnData holds it, not the dispatcher, so a
+// report that comes after its request stopped waiting lands in an object nobody
+// reads any more and can never be taken for the report of a later request.
+class TDropReport
+{
+public:
+    // On the detection thread. The detector reports one path per selected item;
+    // the first one decides the drop folder, as running them together would name
+    // no existing file.
+    void HandleDetectorData(TDetectM& Sender)
+    {
+        _LastClipPath = Sender.Path().front();
+        _PathDrapped.store(true, std::memory_order_release);
+    }
+
+    // Polls every 5 ms until the report is there or more than Limit has passed.
+    bool WaitForReport(std::chrono::milliseconds Limit) const
+    {
+        auto start = std::chrono::steady_clock::now();
+        do
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!_PathDrapped.load(std::memory_order_acquire) && std::chrono::steady_clock::now() - start <= Limit);
+        return _PathDrapped.load(std::memory_order_acquire);
+    }
+
+    // Read only after WaitForReport has seen the report.
+    [[nodiscard]] const std::wstring& LastClipPath() const noexcept { return _LastClipPath; }
+
+private:
+    std::wstring _LastClipPath;
+    std::atomic<bool> _PathDrapped{false};
+};
+
+constexpr std::chrono::milliseconds DetectorWaitLimit{2000};
+
+// The detector is ActiveDetector for the request's duration and let go of at its
+// end; its thread keeps it alive for as long as it still runs.
+class TActiveDetectorScope
+{
+public:
+    explicit TActiveDetectorScope(std::shared_ptr<TDetectM> ADetector) { ActiveDetector = std::move(ADetector); }
+    TActiveDetectorScope(const TActiveDetectorScope&) = delete;
+    TActiveDetectorScope& operator=(const TActiveDetectorScope&) = delete;
+    ~TActiveDetectorScope() { ActiveDetector.reset(); }
+};
+
+// A file's folder up to and including its last "\" or ":"; a folder stays as it is;
+// empty when nothing exists at APath.
+std::wstring DropFolderOf(const std::wstring& APath)
+{
+    DWORD attributes = GetFileAttributesW(APath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        Log(std::wstring(Tag) + L" REQMOTCB - INVALID_FILE_ATTRIBUTES: " + APath);
+        return {};
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return APath;
+    std::size_t end = APath.find_last_of(L"\\:");
+    return end == std::wstring::npos ? std::wstring() : APath.substr(0, end + 1);
+}
+
 } // namespace
 
 TCalcRequestDispatcher::TCalcRequestDispatcher() : FShellOpen(ShellOpenUrl) {}
@@ -123,6 +190,7 @@ std::wstring TCalcRequestDispatcher::InternalProcessRequest(const std::wstring& 
         {L"OPENURL", &TCalcRequestDispatcher::OpenUrl},
         {L"SUINFO", &TCalcRequestDispatcher::SendUserInfo},
         {L"REQCLBRH", &TCalcRequestDispatcher::ReadClipboardFiles},
+        {L"REQMOTCB", &TCalcRequestDispatcher::FindDropFolder},
         {L"REQCPIPE", &TCalcRequestDispatcher::CloseBridge},
         {L"REQTISHOW", &TCalcRequestDispatcher::ShowTrayBalloon},
         {L"RESTICHICON", &TCalcRequestDispatcher::SetTrayMenuTexts},
@@ -197,6 +265,40 @@ void TCalcRequestDispatcher::ReadClipboardFiles(const TTPPipeMessage&, std::wstr
     }
     AAnswer = TTPPipeMessage::MakeMessage(L"Result", keys, values);
     Log(std::wstring(Tag) + L" REQCLBRH -  xmlmessage message back to client: " + AAnswer);
+}
+
+void TCalcRequestDispatcher::FindDropFolder(const TTPPipeMessage& ARequest, std::wstring& AAnswer)
+{
+    std::shared_ptr<TDetectM> detector = TDetectM::Create();
+    TActiveDetectorScope active(detector);
+    auto report = std::make_shared<TDropReport>();
+    detector->SetOnData([report](TDetectM& Sender) { report->HandleDetectorData(Sender); });
+
+    std::wstring path;
+    try
+    {
+        detector->MouseTrapCB();
+        if (!report->WaitForReport(DetectorWaitLimit))
+            return;
+        path = TrimControlAndBlanks(
+            StripChars(StripChars(report->LastClipPath(), MakeCharSet(L"\n")), MakeCharSet(L"\r")));
+        Log(std::wstring(Tag) + L" REQMOTCB -  droppath: " + path);
+        try
+        {
+            path = DropFolderOf(path);
+        }
+        catch (const std::exception& e)
+        {
+            Log(std::wstring(Tag) + L" REQMOTCB -  " + path + L" EX: " + WhatOf(e));
+            path.clear();
+        }
+        if (!path.empty())
+            AAnswer = TTPPipeMessage::MakeMessage(L"Result", {L"peer", L"droppath"}, {ARequest.GetData(L"PEER"), path});
+    }
+    catch (const std::exception& e)
+    {
+        Log(std::wstring(Tag) + L" REQMOTCB - " + path + L" EX: " + WhatOf(e));
+    }
 }
 
 void TCalcRequestDispatcher::CloseBridge(const TTPPipeMessage&, std::wstring& AAnswer)

@@ -40,6 +40,7 @@ private:
     void OpenUrl(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void SendUserInfo(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void ReadClipboardFiles(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void FindDropFolder(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void CloseBridge(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void ShowTrayBalloon(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void SetTrayMenuTexts(const TTPPipeMessage& ARequest, std::wstring& AAnswer);

@@ -1,10 +1,11 @@
 // One small owner per kind of Win32 handle. Nothing else in the program calls
-// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon, ImageList_Destroy or
-// GlobalUnlock itself.
+// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon, ImageList_Destroy,
+// GlobalUnlock, CoUninitialize, CoTaskMemFree or ReleaseStgMedium itself.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
+#include <ole2.h>
 
 #include <memory>
 #include <type_traits>
@@ -87,4 +88,45 @@ public:
 private:
     HGLOBAL FMemory;
     T* FData;
+};
+
+// One COM initialisation of the calling thread. CoUninitialize must balance only a
+// successful CoInitializeEx (S_FALSE counts); after RPC_E_CHANGED_MODE it would tear
+// down the apartment that somebody else set up on this thread.
+class TComThreadInit
+{
+public:
+    explicit TComThreadInit(DWORD concurrency) noexcept
+        : FInitialized(SUCCEEDED(CoInitializeEx(nullptr, concurrency))) {}
+    TComThreadInit(const TComThreadInit&) = delete;
+    TComThreadInit& operator=(const TComThreadInit&) = delete;
+    ~TComThreadInit()
+    {
+        if (FInitialized)
+            CoUninitialize();
+    }
+
+private:
+    bool FInitialized;
+};
+
+// Memory that COM hands over to the caller: item ID lists, STRRET texts.
+struct TCoTaskMemDeleter { void operator()(void* memory) const noexcept { CoTaskMemFree(memory); } };
+template <typename T>
+using TUniqueCoTaskMem = std::unique_ptr<T, TCoTaskMemDeleter>;
+
+// A storage medium filled by IDataObject::GetData; empty (TYMED_NULL) until filled.
+class TStgMedium
+{
+public:
+    TStgMedium() noexcept = default;
+    TStgMedium(const TStgMedium&) = delete;
+    TStgMedium& operator=(const TStgMedium&) = delete;
+    ~TStgMedium() { ReleaseStgMedium(&FMedium); }
+
+    [[nodiscard]] STGMEDIUM* Put() noexcept { return &FMedium; }
+    [[nodiscard]] const STGMEDIUM& Get() const noexcept { return FMedium; }
+
+private:
+    STGMEDIUM FMedium{};
 };

@@ -202,4 +202,18 @@ TEST(ServiceClient, SaysClearlyWhenThereIsNoBridgeOrTheArgumentsAreWrong)
     EXPECT_EQ(RunServiceClient(L"12 SUINFO novalue").ExitCode, 1u);
 }
 
+// Under Wine the shell has no Explorer window collection, so the bridge finds no
+// drop folder: no answer after its wait. The detection outlives the request (Wine
+// takes about 10 s to refuse the collection), and the bridge goes on serving.
+TEST_F(RequestServerEndToEnd, ReqmotcbWithoutAnExplorerWindowGetsNoAnswerAndTheBridgeServesOn)
+{
+    auto start = std::chrono::steady_clock::now();
+    TToolResult result = RunServiceClient(Pid() + L" REQMOTCB PEER=viewer-7");
+    EXPECT_EQ(result.ExitCode, 3u) << "service_client's code for: closed without an answer";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 2000ms);
+    EXPECT_TRUE(test_support::WaitForLogLine(
+        Bridge->Pid(), Tag + L" BEGIN: " + TTPPipeMessage::MakeMessage(L"REQMOTCB", {L"PEER"}, {L"viewer-7"})));
+    EXPECT_EQ(AnswerOf(RunServiceClient(Pid() + L" SUINFO")).Name(), L"Result");
+}
+
 } // namespace
