@@ -239,7 +239,8 @@ void TFmain::RunOnMainThread(std::function<void()> Call)
     }
     // Posted, not sent: a sent message would also run while the main thread waits
     // inside a SendMessage of its own (Shell_NotifyIconW does one), in the middle
-    // of other tray work. Posted messages run only from a message loop.
+    // of other tray work such as FormCreate. A posted one runs only when the main
+    // thread takes it from its queue: its message loop, or an open menu's.
     if (!PostMessageW(FWindow.get(), WM_RUN_HANDED_OVER_CALLS, 0, 0))
     {
         const DWORD error = GetLastError();

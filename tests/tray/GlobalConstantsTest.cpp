@@ -70,14 +70,6 @@ TEST(LanguageChoice, WineUserIsEnglish)
     EXPECT_EQ(GetStartingText(), L"Starting application");
 }
 
-TEST(MenuTexts, CaptionsByIndex)
-{
-    EXPECT_EQ(MenuCaptions[0], L"Open");
-    EXPECT_EQ(MenuCaptions[1], L"Quit");
-    EXPECT_EQ(MenuCaptions[2], L"Logout");
-    EXPECT_EQ(MenuCaptions[3], L"Disable unattended access");
-}
-
 class TrayPictures : public ::testing::TestWithParam<int>
 {
 };
