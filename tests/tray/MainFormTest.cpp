@@ -88,6 +88,29 @@ TEST_F(MainFormTest, StartsWithTheIconInTheTrayAndOnlyTheSeparatorShown)
                                                {3, L"Quit", false}}));
 }
 
+TEST_F(MainFormTest, RightPressBeforeAnyLabelsShowsOnlyTheSeparator)
+{
+    int shownItems = -1;
+    UINT firstItemType = 0;
+    std::jthread user([&] {
+        HWND open = tray_test::WaitForOpenMenu();
+        if (open == nullptr)
+            return;
+        auto shown = reinterpret_cast<HMENU>(SendMessageW(open, MN_GETHMENU, 0, 0));
+        shownItems = GetMenuItemCount(shown);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE;
+        GetMenuItemInfoW(shown, 0, TRUE, &info);
+        firstItemType = info.fType;
+        PostMessageW(open, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    SendMessageW(Form.TrayIcon->Handle(), TqxTrayIcon::CallbackMessage, 0, WM_RBUTTONDOWN);
+    user.join();
+    EXPECT_EQ(shownItems, 1);
+    EXPECT_TRUE(firstItemType & MFT_SEPARATOR);
+}
+
 TEST_F(MainFormTest, TranslateFromAnotherThreadSetsCaptionsAndVisibility)
 {
     FromAnotherThread([this] {
@@ -257,14 +280,7 @@ protected:
     void ChooseFromMenu(int Steps)
     {
         std::jthread user([Steps] {
-            HWND open = nullptr;
-            for (int i = 0; i < 500 && open == nullptr; ++i)
-            {
-                std::this_thread::sleep_for(10ms);
-                HWND candidate = FindWindowW(L"#32768", nullptr);
-                if (candidate != nullptr && IsWindowVisible(candidate))
-                    open = candidate;
-            }
+            HWND open = tray_test::WaitForOpenMenu();
             for (int i = 0; i < Steps; ++i)
                 PostMessageW(open, WM_KEYDOWN, VK_DOWN, 0);
             PostMessageW(open, WM_KEYDOWN, VK_RETURN, 0);

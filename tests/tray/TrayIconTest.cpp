@@ -355,14 +355,7 @@ TEST_F(TrayIconTest, RightPressOpensTheMenuWithTheVisibleItemsAndRunsTheChosenOn
 
     int shownItems = -1;
     std::jthread user([&shownItems] {
-        HWND open = nullptr;
-        for (int i = 0; i < 500 && open == nullptr; ++i)
-        {
-            std::this_thread::sleep_for(10ms);
-            HWND candidate = FindWindowW(L"#32768", nullptr);
-            if (candidate != nullptr && IsWindowVisible(candidate))
-                open = candidate;
-        }
+        HWND open = tray_test::WaitForOpenMenu();
         if (open == nullptr)
             return;
         auto shown = reinterpret_cast<HMENU>(SendMessageW(open, MN_GETHMENU, 0, 0));

@@ -58,6 +58,19 @@ void PumpFor(std::chrono::milliseconds Duration)
     PumpUntil([] { return false; }, Duration);
 }
 
+HWND WaitForOpenMenu(std::chrono::milliseconds Timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + Timeout;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        HWND menu = FindWindowW(L"#32768", nullptr);
+        if (menu != nullptr && IsWindowVisible(menu))
+            return menu;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
 std::vector<std::uint32_t> PixelsOf(HICON Icon)
 {
     ICONINFO info{};

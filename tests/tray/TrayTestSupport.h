@@ -23,6 +23,9 @@ bool TakeQuitSeen();
 // Dispatches the thread's messages for Duration.
 void PumpFor(std::chrono::milliseconds Duration);
 
+// The popup menu window that opens on the desktop within Timeout, or null.
+HWND WaitForOpenMenu(std::chrono::milliseconds Timeout = std::chrono::seconds(5));
+
 // The icon's colour pixels as 32-bit BGRA, row by row; empty when unreadable.
 std::vector<std::uint32_t> PixelsOf(HICON Icon);
 
