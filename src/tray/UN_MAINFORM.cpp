@@ -5,6 +5,7 @@
 #include "startup/UN_GlobalVars.h"
 #include "startup/WinError.h"
 #include "tray/UN_GlobalConstants.h"
+#include "tray/WindowClass.h"
 
 #include <shared_mutex>
 #include <string>
@@ -25,20 +26,6 @@ constexpr int SeparatorTag = 99;
 
 constexpr const wchar_t* TrayPictures[] = {L"TRAYICON0", L"TRAYICON1", L"TRAYICON2", L"TRAYICON3", L"TRAYICON4"};
 
-void RegisterMainFormClass(WNDPROC windowProc)
-{
-    static const ATOM atom = [windowProc] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = windowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = MainFormClass;
-        return RegisterClassExW(&windowClass);
-    }();
-    if (atom == 0)
-        ThrowLastError("RegisterClassExW");
-}
-
 DWORD OwnSessionId()
 {
     DWORD sessionId = 0;
@@ -54,7 +41,7 @@ std::wstring ProductTitle()
 // Read at each click, as the setting is text; 0 when it is not a number.
 int MasterPid()
 {
-    return PidFromText(_MasterPidText);
+    return IntegerFromText(_MasterPidText);
 }
 
 } // namespace
@@ -87,7 +74,7 @@ TUniqueImageList CreateTrayImageList(int Size)
 TFmain::TFmain(TShellNotifyIcon ShellNotifyIcon)
     : imgListTrayIcons(CreateTrayImageList(TrayIconSize())), FMainThreadId(GetCurrentThreadId())
 {
-    RegisterMainFormClass(&TFmain::WndProc);
+    RegisterWindowClass(MainFormClass, &TFmain::WndProc);
     // A tool window gets no task-bar button; the form is never shown. Its caption
     // is the application's title.
     HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, MainFormClass, _AppName.c_str(), WS_POPUP, 0, 0, 0, 0,

@@ -3,6 +3,7 @@
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/WinError.h"
+#include "tray/WindowClass.h"
 
 #include <algorithm>
 #include <exception>
@@ -14,20 +15,6 @@ constexpr wchar_t TrayWindowClass[] = L"TqxTrayIconWindow";
 constexpr UINT_PTR ClickTimerId = 1;
 constexpr UINT_PTR AnimateTimerId = 2;
 constexpr UINT NormalFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-
-void RegisterTrayWindowClass(WNDPROC windowProc)
-{
-    static const ATOM atom = [windowProc] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = windowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = TrayWindowClass;
-        return RegisterClassExW(&windowClass);
-    }();
-    if (atom == 0)
-        ThrowLastError("RegisterClassExW");
-}
 
 BOOL CallShell(DWORD message, const NOTIFYICONDATAW& data)
 {
@@ -118,7 +105,7 @@ TqxTrayIcon::TqxTrayIcon(TShellNotifyIcon ShellNotifyIcon)
     if (FTaskbarCreatedMessage == 0)
         ThrowLastError("RegisterWindowMessageW");
 
-    RegisterTrayWindowClass(&TqxTrayIcon::TrayWindowProc);
+    RegisterWindowClass(TrayWindowClass, &TqxTrayIcon::TrayWindowProc);
     // A top-level tool window, never shown: not HWND_MESSAGE, which would miss the
     // "TaskbarCreated" broadcast.
     HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, TrayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
