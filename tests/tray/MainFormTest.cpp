@@ -23,47 +23,16 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using tray_test::MenuStateOf;
 using tray_test::PumpUntil;
+using tray_test::TItemState;
 
 namespace
 {
 
-struct TItemState
-{
-    int Tag;
-    std::wstring Caption;
-    bool Visible;
-    bool operator==(const TItemState&) const = default;
-};
-
-void PrintTo(const TItemState& item, std::ostream* out)
-{
-    *out << item.Tag << (item.Visible ? " shown " : " hidden ") << testing::PrintToString(item.Caption);
-}
-
 class MainFormTest : public ::testing::Test
 {
 protected:
-    std::vector<TItemState> Menu() const
-    {
-        std::vector<TItemState> items;
-        for (const TqxMenuItem& item : Form.TrayMenu.Items)
-            items.push_back({item.Tag, item.Caption, item.Visible});
-        return items;
-    }
-
-    // Runs Work on another thread while this (main) thread pumps, as the bridge's
-    // message loop would.
-    void FromAnotherThread(std::function<void()> Work)
-    {
-        std::atomic<bool> done = false;
-        std::jthread worker([&] {
-            Work();
-            done = true;
-        });
-        ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 10s));
-    }
-
     std::vector<DWORD> ShellMessages;
     TFmain Form{[this](DWORD message, const NOTIFYICONDATAW&) {
         ShellMessages.push_back(message);
@@ -81,7 +50,7 @@ TEST_F(MainFormTest, StartsWithTheIconInTheTrayAndOnlyTheSeparatorShown)
     EXPECT_TRUE(Form.TrayIcon->IconVisible());
     EXPECT_EQ(Form.TrayIcon->IconIndex(), 0);
     EXPECT_EQ(Form.TrayIcon->PopupMenu(), &Form.TrayMenu);
-    EXPECT_EQ(Menu(), (std::vector<TItemState>{{0, L"Open", false},
+    EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"Open", false},
                                                {1, L"Disable unattended access", false},
                                                {2, L"Logout", false},
                                                {99, L"-", true},
@@ -113,10 +82,10 @@ TEST_F(MainFormTest, RightPressBeforeAnyLabelsShowsOnlyTheSeparator)
 
 TEST_F(MainFormTest, TranslateFromAnotherThreadSetsCaptionsAndVisibility)
 {
-    FromAnotherThread([this] {
+    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([this] {
         Form.TranslateAndSetStatusTrayMenu({L"Apri", L"Disabilita", L"Esci", L"Chiudi"}, {1, 0, 1, 1});
-    });
-    EXPECT_EQ(Menu(), (std::vector<TItemState>{{0, L"Apri", true},
+    }));
+    EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"Apri", true},
                                                {1, L"Disabilita", false},
                                                {2, L"Esci", true},
                                                {99, L"-", true},
@@ -150,9 +119,9 @@ TEST_F(MainFormTest, TranslateEdgeCases)
     for (const TCase& row : cases)
     {
         SCOPED_TRACE(row.What);
-        const std::vector<TItemState> before = Menu();
+        const std::vector<TItemState> before = MenuStateOf(Form.TrayMenu);
         Form.TranslateAndSetStatusTrayMenu(row.Trad, row.Status);
-        EXPECT_EQ(Menu(), row.Expected.empty() ? before : row.Expected);
+        EXPECT_EQ(MenuStateOf(Form.TrayMenu), row.Expected.empty() ? before : row.Expected);
     }
 }
 
@@ -162,7 +131,7 @@ TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
     std::vector<int> order;
     std::vector<DWORD> threads;
     bool failureCameBack = false;
-    FromAnotherThread([&] {
+    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([&] {
         for (int i = 0; i < 20; ++i)
             Form.RunOnMainThread([&, i] {
                 order.push_back(i);
@@ -176,7 +145,7 @@ TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
         {
             failureCameBack = std::string(failure.what()) == "broken call";
         }
-    });
+    }));
     ASSERT_EQ(order.size(), 20u);
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(order[i], i);
@@ -187,11 +156,11 @@ TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
 TEST_F(MainFormTest, BalloonFromAnotherThreadIsShownBeforeTheCallReturns)
 {
     ShellMessages.clear();
-    FromAnotherThread([this] {
+    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([this] {
         Form.ShowBallonHint(L"Title", L"Text", TQXBalloonHintIcon::bsbitNone, 3);
         // Read on this thread right after the return: the tray work is done.
         EXPECT_EQ(Form.TrayIcon->IconIndex(), 3);
-    });
+    }));
     EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_MODIFY, NIM_MODIFY}));
 }
 

@@ -19,44 +19,22 @@
 
 using namespace std::chrono_literals;
 using tray_test::PixelsOf;
+using tray_test::MenuStateOf;
 using tray_test::PumpUntil;
+using tray_test::TItemState;
 
 namespace
 {
 
-struct TItemState
-{
-    int Tag;
-    std::wstring Caption;
-    bool Visible;
-    bool operator==(const TItemState&) const = default;
-};
-
-void PrintTo(const TItemState& item, std::ostream* out)
-{
-    *out << item.Tag << (item.Visible ? " shown " : " hidden ") << testing::PrintToString(item.Caption);
-}
-
 class TrayRequestsTest : public ::testing::Test
 {
 protected:
-    // Runs Work on a worker thread, as the server does, while this thread pumps.
-    void OnWorker(const std::function<void()>& Work)
-    {
-        std::atomic<bool> done = false;
-        std::jthread worker([&] {
-            Work();
-            done = true;
-        });
-        EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 10s));
-    }
-
     // The answer to a request; what it leaves for after the answer runs too.
     std::wstring Request(const std::wstring& Command, const std::vector<std::wstring>& Keys,
                          const std::vector<std::wstring>& Values)
     {
         std::wstring answer = Answer(Command, Keys, Values);
-        OnWorker([this] { Dispatcher.RunAfterAnswer(); });
+        EXPECT_TRUE(tray_test::RunOnWorkerWhilePumping([this] { Dispatcher.RunAfterAnswer(); }));
         return answer;
     }
 
@@ -65,16 +43,8 @@ protected:
     {
         const std::wstring request = TTPPipeMessage::MakeMessage(Command, Keys, Values);
         std::wstring answer;
-        OnWorker([&] { answer = Dispatcher.ProcessRequest(request); });
+        EXPECT_TRUE(tray_test::RunOnWorkerWhilePumping([&] { answer = Dispatcher.ProcessRequest(request); }));
         return answer;
-    }
-
-    std::vector<TItemState> Menu() const
-    {
-        std::vector<TItemState> items;
-        for (const TqxMenuItem& item : Form.TrayMenu.Items)
-            items.push_back({item.Tag, item.Caption, item.Visible});
-        return items;
     }
 
     const std::wstring Ok = TTPPipeMessage::MakeMessage(L"Result", {L"Result"}, {L"OK"});
@@ -96,7 +66,7 @@ TEST_F(TrayRequestsTest, MenuTextsWithFourLabels)
                       {L"label0", L"status0", L"label1", L"status1", L"label2", L"status2", L"label3", L"status3"},
                       {L"Apri", L"1", L"Disabilita", L"0", L"Esci", L"1", L"Chiudi", L"1"}),
               Ok);
-    EXPECT_EQ(Menu(), (std::vector<TItemState>{{0, L"Apri", true},
+    EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"Apri", true},
                                                {1, L"Disabilita", false},
                                                {2, L"Esci", true},
                                                {99, L"-", true},
@@ -110,7 +80,7 @@ TEST_F(TrayRequestsTest, MenuTextsArePackedWhenALabelIsMissing)
     EXPECT_EQ(Request(L"RESTICHICON", {L"label0", L"status0", L"status1", L"label2", L"status2", L"label3", L"status3"},
                       {L"A", L"1", L"1", L"C", L"0", L"D", L"junk"}),
               Ok);
-    EXPECT_EQ(Menu(), (std::vector<TItemState>{{0, L"A", true},
+    EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"A", true},
                                                {1, L"C", false},
                                                {2, L"D", false},
                                                {99, L"-", true},
@@ -156,7 +126,7 @@ TEST_F(TrayRequestsTest, CloseAnswersOkRemovesTheIconAndEndsTheLoop)
     EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_DELETE}));
     // The loop, and so the process, ends only once the answer has been written.
     EXPECT_FALSE(tray_test::TakeQuitSeen());
-    OnWorker([this] { Dispatcher.RunAfterAnswer(); });
+    EXPECT_TRUE(tray_test::RunOnWorkerWhilePumping([this] { Dispatcher.RunAfterAnswer(); }));
     EXPECT_TRUE(tray_test::TakeQuitSeen()) << "the message loop would go on";
 
     // Later tray requests are still answered, and change nothing.

@@ -2,6 +2,10 @@
 
 #include "startup/WinHandle.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 #include <utility>
 
 namespace tray_test
@@ -100,6 +104,29 @@ std::vector<std::uint32_t> PixelsOf(HIMAGELIST List, int Index)
 {
     TUniqueIcon icon(ImageList_GetIcon(List, Index, ILD_NORMAL));
     return PixelsOf(icon.get());
+}
+
+bool RunOnWorkerWhilePumping(const std::function<void()>& Work, std::chrono::milliseconds Timeout)
+{
+    std::atomic<bool> done = false;
+    std::jthread worker([&] {
+        Work();
+        done = true;
+    });
+    return PumpUntil([&] { return done.load(); }, Timeout);
+}
+
+void PrintTo(const TItemState& Item, std::ostream* Out)
+{
+    *Out << Item.Tag << (Item.Visible ? " shown " : " hidden ") << testing::PrintToString(Item.Caption);
+}
+
+std::vector<TItemState> MenuStateOf(const TqxPopupMenu& Menu)
+{
+    std::vector<TItemState> items;
+    for (const TqxMenuItem& item : Menu.Items)
+        items.push_back({item.Tag, item.Caption, item.Visible});
+    return items;
 }
 
 } // namespace tray_test
