@@ -39,47 +39,10 @@ void CheckServedByMaster(HANDLE Pipe, std::wstring_view MasterPid)
                                  ", not by the master process " + WideToUtf8(MasterPid));
 }
 
-// A failing call, or one that moves no bytes (a broken or cancelled pipe), ends
-// the transfer as failed.
-bool WriteAll(HANDLE Pipe, const char* Data, std::size_t Size)
-{
-    while (Size > 0)
-    {
-        DWORD written = 0;
-        if (!WriteFile(Pipe, Data, static_cast<DWORD>(Size), &written, nullptr) || written == 0)
-            return false;
-        Data += written;
-        Size -= written;
-    }
-    return true;
-}
-
-// Reads until Size bytes have come, whatever pieces the writer sent them in; the
-// length prefix too may arrive split.
-bool ReadAll(HANDLE Pipe, char* Data, std::size_t Size)
-{
-    while (Size > 0)
-    {
-        DWORD read = 0;
-        if (!ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) || read == 0)
-            return false;
-        Data += read;
-        Size -= read;
-    }
-    return true;
-}
-
-bool WriteFrame(HANDLE Pipe, const std::string& Payload)
-{
-    auto length = PipeFrame::EncodeLength(static_cast<std::uint32_t>(Payload.size()));
-    return WriteAll(Pipe, reinterpret_cast<const char*>(length.data()), length.size()) &&
-           WriteAll(Pipe, Payload.data(), Payload.size());
-}
-
 std::optional<std::string> ReadFrame(HANDLE Pipe)
 {
     unsigned char length[PipeFrame::LengthSize];
-    if (!ReadAll(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
+    if (!PipeFrame::ReadExact(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
         return std::nullopt;
     // The length travels as a signed number; zero or less is no answer.
     auto announced = static_cast<std::int32_t>(PipeFrame::DecodeLength(length));
@@ -89,7 +52,7 @@ std::optional<std::string> ReadFrame(HANDLE Pipe)
         throw std::length_error("answer of " + std::to_string(announced) + " bytes exceeds the limit of " +
                                 std::to_string(PipeFrame::MaxPayloadBytes));
     std::string payload(static_cast<std::size_t>(announced), '\0');
-    if (!ReadAll(Pipe, payload.data(), payload.size()))
+    if (!PipeFrame::ReadExact(Pipe, payload.data(), payload.size()))
         return std::nullopt;
     return payload;
 }
@@ -301,7 +264,7 @@ std::optional<TTPPipeMessage> TTHSendMSGToMasterPipe::SendMessageToPipeAndGetRes
     {
         CheckServedByMaster(Pipe, _pidmasterPipe);
         std::string payload = PipeFrame::EncodeText(Request.AsString());
-        if (payload.empty() || !WriteFrame(Pipe, payload))
+        if (payload.empty() || !PipeFrame::WriteFrame(Pipe, payload))
             return std::nullopt;
         std::optional<std::string> answer = ReadFrame(Pipe);
         if (!answer)

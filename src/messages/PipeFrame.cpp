@@ -46,4 +46,37 @@ std::string EncodeFrame(std::wstring_view Text)
     return std::string(length.begin(), length.end()) + payload;
 }
 
+bool ReadExact(HANDLE Pipe, char* Data, std::size_t Size)
+{
+    while (Size > 0)
+    {
+        DWORD read = 0;
+        if (!ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) || read == 0)
+            return false;
+        Data += read;
+        Size -= read;
+    }
+    return true;
+}
+
+bool WriteExact(HANDLE Pipe, const char* Data, std::size_t Size)
+{
+    while (Size > 0)
+    {
+        DWORD written = 0;
+        if (!WriteFile(Pipe, Data, static_cast<DWORD>(Size), &written, nullptr) || written == 0)
+            return false;
+        Data += written;
+        Size -= written;
+    }
+    return true;
+}
+
+bool WriteFrame(HANDLE Pipe, std::string_view Payload)
+{
+    auto length = EncodeLength(static_cast<std::uint32_t>(Payload.size()));
+    return WriteExact(Pipe, reinterpret_cast<const char*>(length.data()), length.size()) &&
+           WriteExact(Pipe, Payload.data(), Payload.size());
+}
+
 } // namespace PipeFrame

@@ -2,6 +2,8 @@
 // in UTF-16LE without byte-order mark or terminating zero.
 #pragma once
 
+#include <windows.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -28,5 +30,15 @@ std::wstring DecodeText(std::string_view Bytes);
 
 // Length prefix and payload in one buffer.
 std::string EncodeFrame(std::wstring_view Text);
+
+// Blocking transfers on a pipe opened without FILE_FLAG_OVERLAPPED. They go on
+// until Size bytes have moved, whatever pieces the other side reads or writes in
+// (the length prefix too may arrive split); a failing call, or one that moves no
+// bytes (a broken or cancelled pipe), ends the transfer as failed.
+bool ReadExact(HANDLE Pipe, char* Data, std::size_t Size);
+bool WriteExact(HANDLE Pipe, const char* Data, std::size_t Size);
+
+// The length prefix, then Payload's bytes.
+bool WriteFrame(HANDLE Pipe, std::string_view Payload);
 
 } // namespace PipeFrame

@@ -2,7 +2,6 @@
 
 #include "messages/JsonComponent.h"
 #include "startup/GF_SupportFunctions.h"
-#include "startup/UN_GlobalVars.h"
 
 #include <windows.h>
 
@@ -146,7 +145,7 @@ void TTPPipeMessage::SetAsString(std::wstring_view Text)
         {
             // The integer reading of the command line: "1" or "2" is an error,
             // "0", "", "true" and "false" are not.
-            FIsError = PidFromText(document.MemberText(IsErrorMember)) > 0;
+            FIsError = IntegerFromText(document.MemberText(IsErrorMember)) > 0;
             FErrorCode = document.MemberText(ErrorCodeMember);
             FErrorText = document.MemberText(ErrorTextMember);
         }

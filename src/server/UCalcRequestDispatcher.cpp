@@ -5,14 +5,17 @@
 #include "startup/UN_GlobalVars.h"
 #include "startup/UN_SystemFolders.h"
 #include "startup/WinError.h"
+#include "tray/UN_MAINFORM.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -68,6 +71,33 @@ std::wstring DroppedFileName(HDROP ADrop, UINT AIndex)
     std::wstring name(length + 1, L'\0');
     name.resize(DragQueryFileW(ADrop, AIndex, name.data(), length + 1));
     return name;
+}
+
+// A decimal integer, optionally signed, that is the whole text and fits in 32
+// bits; Default for anything else.
+int DecimalOr(std::wstring_view AText, int ADefault)
+{
+    std::string narrow;
+    for (wchar_t c : AText)
+    {
+        if (c > 0x7F)
+            return ADefault;
+        narrow.push_back(static_cast<char>(c));
+    }
+    const char* first = narrow.data();
+    const char* last = first + narrow.size();
+    if (first != last && *first == '+')
+        ++first;
+    int value = 0;
+    auto [end, error] = std::from_chars(first, last, value);
+    return first != last && error == std::errc() && end == last ? value : ADefault;
+}
+
+std::wstring ReplaceAll(std::wstring AText, std::wstring_view AFrom, std::wstring_view ATo)
+{
+    for (std::size_t at = AText.find(AFrom); at != std::wstring::npos; at = AText.find(AFrom, at + ATo.size()))
+        AText.replace(at, AFrom.size(), ATo);
+    return AText;
 }
 
 // "REQMOTCB": the report of one detection. OnData holds it, not the dispatcher, so a
@@ -161,6 +191,9 @@ std::wstring TCalcRequestDispatcher::InternalProcessRequest(const std::wstring& 
         {L"SUINFO", &TCalcRequestDispatcher::SendUserInfo},
         {L"REQCLBRH", &TCalcRequestDispatcher::ReadClipboardFiles},
         {L"REQMOTCB", &TCalcRequestDispatcher::FindDropFolder},
+        {L"REQCPIPE", &TCalcRequestDispatcher::CloseBridge},
+        {L"REQTISHOW", &TCalcRequestDispatcher::ShowTrayBalloon},
+        {L"RESTICHICON", &TCalcRequestDispatcher::SetTrayMenuTexts},
     };
 
     std::wstring answer;
@@ -265,5 +298,87 @@ void TCalcRequestDispatcher::FindDropFolder(const TTPPipeMessage& ARequest, std:
     catch (const std::exception& e)
     {
         Log(std::wstring(Tag) + L" REQMOTCB - " + path + L" EX: " + WhatOf(e));
+    }
+}
+
+void TCalcRequestDispatcher::CloseBridge(const TTPPipeMessage&, std::wstring& AAnswer)
+{
+    AAnswer = OkAnswer();
+    Log(std::wstring(Tag) + L" REQCPIPE ");
+    WithMainForm([](TFmain& AForm) {
+        AForm.RunOnMainThread([&AForm] {
+            if (AForm.TrayIcon)
+                AForm.TrayIcon->SetIconVisible(false);
+        });
+    });
+    // Closing the form ends the process; it waits until this answer is written.
+    FAfterAnswer = [] { WithMainForm([](TFmain& AForm) { AForm.RunOnMainThread([&AForm] { AForm.Close(); }); }); };
+}
+
+void TCalcRequestDispatcher::ShowTrayBalloon(const TTPPipeMessage& ARequest, std::wstring& AAnswer)
+{
+    AAnswer = OkAnswer();
+    const std::wstring text = ARequest.GetData(L"text");
+    Log(std::wstring(Tag) + L" REQTISHOW " + text);
+    const std::wstring title = ARequest.GetData(L"title");
+    const std::wstring balloonText = ReplaceAll(text, L"*", L"\r\n");
+    const int index = DecimalOr(ARequest.GetData(L"iconindex"), -1);
+    Log(std::wstring(Tag) + L" REQTISHOW -Fmain.ShowBalloonHint ");
+    if (!WithMainForm([&](TFmain& AForm) {
+            AForm.ShowBallonHint(title, balloonText, TQXBalloonHintIcon::bsbitNone, index);
+        }))
+        throw std::runtime_error("Fmain nil");
+    Log(std::wstring(Tag) + L" REQTISHOW RESULT ");
+    Log(std::wstring(Tag) + L" REQTISHOW " + AAnswer);
+}
+
+void TCalcRequestDispatcher::SetTrayMenuTexts(const TTPPipeMessage& ARequest, std::wstring& AAnswer)
+{
+    AAnswer = OkAnswer();
+    Log(std::wstring(Tag) + L" RESTICHICON ");
+    const bool formExists = WithMainForm([&](TFmain& AForm) {
+        std::vector<int> tags;
+        AForm.RunOnMainThread([&] {
+            for (const TqxMenuItem& item : AForm.TrayMenu.Items)
+                tags.push_back(item.Tag);
+        });
+        // Packed: an item without a label adds nothing, so list positions are
+        // not menu positions.
+        std::vector<std::wstring> menuTrad;
+        std::vector<int> menuStatus;
+        for (int tag : tags)
+        {
+            try
+            {
+                std::wstring label = ARequest.GetData(L"label" + std::to_wstring(tag));
+                if (label.empty())
+                    continue;
+                const int status = DecimalOr(ARequest.GetData(L"status" + std::to_wstring(tag)), 0);
+                menuTrad.push_back(std::move(label));
+                menuStatus.push_back(status);
+            }
+            catch (const std::exception& e)
+            {
+                Log(std::wstring(Tag) + L" RESTICHICON EX  " + WhatOf(e));
+            }
+        }
+        AForm.TranslateAndSetStatusTrayMenu(menuTrad, menuStatus);
+    });
+    if (!formExists)
+        Log(std::wstring(Tag) + L" RESTICHICON Fmain nil ");
+}
+
+void TCalcRequestDispatcher::RunAfterAnswer() noexcept
+{
+    std::function<void()> afterAnswer = std::exchange(FAfterAnswer, nullptr);
+    if (!afterAnswer)
+        return;
+    try
+    {
+        afterAnswer();
+    }
+    catch (const std::exception& e)
+    {
+        Log(std::wstring(Tag) + L" EX" + WhatOf(e));
     }
 }

@@ -26,6 +26,11 @@ public:
     // a failure escapes the command switch.
     std::wstring ProcessRequest(const std::wstring& ARequest);
 
+    // Runs what the last request left to do once its answer has been written and
+    // its connection closed ("REQCPIPE" closes the main form only then, so that
+    // its answer is out before the process ends). Worker thread; never raises.
+    void RunAfterAnswer() noexcept;
+
 private:
     std::wstring InternalProcessRequest(const std::wstring& ARequest);
 
@@ -36,6 +41,10 @@ private:
     void SendUserInfo(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void ReadClipboardFiles(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
     void FindDropFolder(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void CloseBridge(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void ShowTrayBalloon(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
+    void SetTrayMenuTexts(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
 
     TShellOpen FShellOpen;
+    std::function<void()> FAfterAnswer;
 };

@@ -15,6 +15,12 @@ std::wstring TTPPipeServer::HandleRequest(const std::wstring& ARequest)
     return GetRequestDispatcher().ProcessRequest(ARequest);
 }
 
+void TTPPipeServer::RequestServed() noexcept
+{
+    if (FRequestDispatcher)
+        FRequestDispatcher->RunAfterAnswer();
+}
+
 TCalcRequestDispatcher& TTPPipeServer::GetRequestDispatcher()
 {
     if (!FRequestDispatcher)

@@ -17,6 +17,7 @@ public:
 
 protected:
     std::wstring HandleRequest(const std::wstring& ARequest) override;
+    void RequestServed() noexcept override;
 
 private:
     // Made by the first request, on the worker thread, the only thread that uses it.

@@ -36,23 +36,6 @@ std::wstring WhatOf(const std::exception& AException)
     return Utf8ToWide(AException.what());
 }
 
-// The single-threaded COM apartment of one thread; left only when joined.
-class TComApartment
-{
-public:
-    TComApartment() : FInitialized(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    TComApartment(const TComApartment&) = delete;
-    TComApartment& operator=(const TComApartment&) = delete;
-    ~TComApartment()
-    {
-        if (FInitialized)
-            CoUninitialize();
-    }
-
-private:
-    bool FInitialized;
-};
-
 std::wstring OwnUserSid()
 {
     HANDLE rawToken = nullptr;
@@ -187,7 +170,8 @@ void TInitializedThread::WaitFor()
 
 void TInitializedThread::Execute(std::stop_token AStopToken) noexcept
 {
-    TComApartment apartment;
+    // The request commands run in this thread's single-threaded apartment.
+    TComThreadInit apartment(COINIT_APARTMENTTHREADED);
     try
     {
         FDoExecute(AStopToken);
@@ -223,7 +207,10 @@ void TPipeMessageHandler::Execute() noexcept
     {
         Log(L"[TPipeMessageHandler.Execute]  EX  unknown failure");
     }
+    // Closed first: the answer stays readable by the client even if the process
+    // ends right after (which is what "REQCPIPE" leaves behind).
     FPipeHandle.Reset();
+    FServer.RequestServed();
 }
 
 void TPipeMessageHandler::Serve()

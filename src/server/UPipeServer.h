@@ -123,6 +123,9 @@ protected:
     // Called on the worker thread, one call at a time, with the whole text of each
     // request that is not empty. An empty answer means: write nothing back.
     virtual std::wstring HandleRequest(const std::wstring& ARequest) = 0;
+    // Called on the worker thread after each connection has been served and
+    // closed, whatever the outcome: what a request leaves for after its answer.
+    virtual void RequestServed() noexcept {}
 
     [[nodiscard]] int QueuedHandlers() const { return FQueue.Count(); }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <climits>
 
 TCharSet MakeCharSet(std::wstring_view chars)
 {
@@ -74,4 +75,48 @@ std::wstring GetLoggedUserName()
 int GetOwnProcessId()
 {
     return static_cast<int>(GetCurrentProcessId());
+}
+
+int IntegerFromText(std::wstring_view Text)
+{
+    int base = 10;
+    bool negative = false;
+    std::size_t i = 0;
+    if (i < Text.size() && (Text[i] == L'-' || Text[i] == L'+'))
+        negative = Text[i++] == L'-';
+    if (i < Text.size() && Text[i] == L'$')
+    {
+        base = 16;
+        ++i;
+    }
+    else if (i + 1 < Text.size() && Text[i] == L'0' && (Text[i + 1] == L'x' || Text[i + 1] == L'X'))
+    {
+        base = 16;
+        i += 2;
+    }
+    if (i == Text.size())
+        return 0;
+
+    long long value = 0;
+    for (; i < Text.size(); ++i)
+    {
+        wchar_t c = Text[i];
+        int digit;
+        if (c >= L'0' && c <= L'9')
+            digit = c - L'0';
+        else if (base == 16 && c >= L'a' && c <= L'f')
+            digit = c - L'a' + 10;
+        else if (base == 16 && c >= L'A' && c <= L'F')
+            digit = c - L'A' + 10;
+        else
+            return 0;
+        value = value * base + digit;
+        if (value > 0x80000000LL)
+            return 0;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX || value < INT_MIN)
+        return 0;
+    return static_cast<int>(value);
 }

@@ -19,6 +19,10 @@ std::wstring StripChars(std::wstring_view S, const TCharSet& CharSet);
 // S without the characters of code 32 and below at both ends.
 std::wstring TrimControlAndBlanks(std::wstring_view S);
 
+// Decimal digits, or hexadecimal digits after "$" or "0x", with an optional sign,
+// in the 32-bit signed range; 0 for anything else (as a pid, a flag or an index).
+int IntegerFromText(std::wstring_view Text);
+
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 

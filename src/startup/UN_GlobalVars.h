@@ -18,7 +18,3 @@ extern bool _Rebranded;
 // Writes one line to _Log; does nothing before the log exists (as in unit tests
 // that never start the bridge).
 void Log(std::wstring_view Text);
-
-// Decimal digits, or hexadecimal digits after "$" or "0x", in the 32-bit signed
-// range; 0 for anything else.
-int PidFromText(std::wstring_view Text);

@@ -1,9 +1,10 @@
 // One small owner per kind of Win32 handle. Nothing else in the program calls
-// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon, GlobalUnlock, CoUninitialize,
-// CoTaskMemFree or ReleaseStgMedium itself.
+// CloseHandle, DestroyWindow, DestroyMenu, DestroyIcon, ImageList_Destroy,
+// GlobalUnlock, CoUninitialize, CoTaskMemFree or ReleaseStgMedium itself.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <ole2.h>
 
 #include <memory>
@@ -56,6 +57,9 @@ using TUniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, TMenuDeleter>;
 
 struct TIconDeleter { void operator()(HICON icon) const noexcept { DestroyIcon(icon); } };
 using TUniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
+
+struct TImageListDeleter { void operator()(HIMAGELIST list) const noexcept { ImageList_Destroy(list); } };
+using TUniqueImageList = std::unique_ptr<std::remove_pointer_t<HIMAGELIST>, TImageListDeleter>;
 
 // Memory that the system allocated with LocalAlloc for the caller (security
 // descriptors and SID strings from the SDDL conversions).

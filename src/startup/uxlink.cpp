@@ -4,6 +4,7 @@
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/UN_SystemFolders.h"
+#include "startup/WinHandle.h"
 #include "tray/UN_MAINFORM.h"
 
 #include <windows.h>
@@ -27,24 +28,6 @@ std::vector<std::wstring_view> Split(std::wstring_view text, wchar_t separator)
         start = end + 1;
     }
 }
-
-// COM for the main thread's single-threaded apartment; uninitialised only when
-// initialisation succeeded.
-class TComApartment
-{
-public:
-    TComApartment() : FInitialized(SUCCEEDED(CoInitialize(nullptr))) {}
-    TComApartment(const TComApartment&) = delete;
-    TComApartment& operator=(const TComApartment&) = delete;
-    ~TComApartment()
-    {
-        if (FInitialized)
-            CoUninitialize();
-    }
-
-private:
-    bool FInitialized;
-};
 
 int RunMessageLoop()
 {
@@ -85,7 +68,7 @@ void ReadSettingsFromCommandLine()
     _AppName = GetSwitchValue(L"name", L"");
     _AppVersion = GetSwitchValue(L"version", L"");
     _MasterPidText = GetSwitchValue(L"pid", L"");
-    _MasterPid = PidFromText(_MasterPidText);
+    _MasterPid = IntegerFromText(_MasterPidText);
     _HelloMsg = GetSwitchValue(L"hellomsg", L"");
     _Rebranded = GetSwitchValue(L"rebranded", L"0") == L"1";
 }
@@ -105,7 +88,7 @@ int RunBridge()
 
     int exitCode = 0;
     {
-        TComApartment com;
+        TComThreadInit com(COINIT_APARTMENTTHREADED);
         TFmain mainForm;
         exitCode = RunMessageLoop();
     }

@@ -3,7 +3,7 @@
 #include "server/UCalcRequestDispatcher.h"
 
 #include "TestClipboard.h"
-#include "TestLog.h"
+#include "support/OwnLog.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_SystemFolders.h"
@@ -39,9 +39,9 @@ protected:
     // The answer, and the log lines the request wrote.
     std::wstring Run(const std::wstring& ARequest)
     {
-        std::size_t first = server_test::OwnLogLineCount();
+        std::size_t first = test_support::OwnLogLineCount();
         std::wstring answer = FDispatcher.ProcessRequest(ARequest);
-        Lines = server_test::OwnLogLinesFrom(first);
+        Lines = test_support::OwnLogLinesFrom(first);
         return answer;
     }
 
@@ -108,10 +108,10 @@ TEST_F(Dispatcher, ANameThatIsNoCommandGetsNoAnswerAndOnlyTheBeginLine)
 TEST_F(Dispatcher, AFailingCommandIsLoggedAndLeavesTheAnswerItHadBuilt)
 {
     TCalcRequestDispatcher failing([](HWND, const std::wstring&) { throw std::runtime_error("no shell"); });
-    std::size_t first = server_test::OwnLogLineCount();
+    std::size_t first = test_support::OwnLogLineCount();
     std::wstring request = Request(L"OPENURL", {L"URL"}, {L"x"});
     EXPECT_EQ(failing.ProcessRequest(request), L"") << "OPENURL builds its answer after the shell call";
-    EXPECT_EQ(server_test::OwnLogLinesFrom(first), TLines({Tag + L" BEGIN: " + request, Tag + L" EXno shell"}));
+    EXPECT_EQ(test_support::OwnLogLinesFrom(first), TLines({Tag + L" BEGIN: " + request, Tag + L" EXno shell"}));
 }
 
 TEST(RequestLock, RequestsOfDifferentDispatchersNeverOverlap)

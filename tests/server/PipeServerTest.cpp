@@ -4,7 +4,7 @@
 #include "server/UPipeServer.h"
 
 #include "PipeTestClient.h"
-#include "TestLog.h"
+#include "support/OwnLog.h"
 #include "messages/PipeFrame.h"
 #include "startup/GF_SupportFunctions.h"
 #include "support/BridgeTestSupport.h"
@@ -214,14 +214,14 @@ TEST_F(PipeServer, WithSixtyFourHandlersQueuedTheNextConnectionWaitsAndAllAreSer
 TEST_F(PipeServer, ARequestOverOneMebibyteIsRefusedUnreadAndTheLimitItselfIsServed)
 {
     StartServer([](const std::wstring& ARequest) { return L"size " + std::to_wstring(ARequest.size()); });
-    std::size_t firstLine = server_test::OwnLogLineCount();
+    std::size_t firstLine = test_support::OwnLogLineCount();
 
     TPipeTestClient tooLong(Server->PipeName());
     ASSERT_TRUE(tooLong.Write(LengthBytes(PipeFrame::MaxPayloadBytes + 1)));
     EXPECT_TRUE(tooLong.ReadAllMessages().empty());
     EXPECT_FALSE(tooLong.TimedOut()) << "refused at once, not after waiting for the payload";
     EXPECT_EQ(Server->Calls, 0);
-    EXPECT_EQ(server_test::CountOwnLogLines(L"[TPipeMessageHandler.Execute] request of 1048577 bytes refused",
+    EXPECT_EQ(test_support::CountOwnLogLines(L"[TPipeMessageHandler.Execute] request of 1048577 bytes refused",
                                                firstLine),
               1);
 
@@ -241,14 +241,14 @@ TEST_F(PipeServer, AClientThatStopsMidFrameIsDroppedAndTheNextOneIsServed)
     EXPECT_EQ(next.ReadAnswer(), L"echo next");
     EXPECT_TRUE(silent.ReadAllMessages().empty());
     EXPECT_FALSE(silent.TimedOut());
-    EXPECT_TRUE(server_test::WaitForOwnLogLine(
+    EXPECT_TRUE(test_support::WaitForOwnLogLine(
         L"[TPipeMessageHandler.Execute] no whole request within 5000 ms, connection closed"));
 }
 
 TEST_F(PipeServer, ClientsThatLeaveBeforeTheyAreServedAreOrdinaryDrops)
 {
     TGate gate;
-    std::size_t firstLine = server_test::OwnLogLineCount();
+    std::size_t firstLine = test_support::OwnLogLineCount();
     StartServer([&gate](const std::wstring& ARequest) {
         if (ARequest == L"hold")
             gate.Pass();
@@ -266,7 +266,7 @@ TEST_F(PipeServer, ClientsThatLeaveBeforeTheyAreServedAreOrdinaryDrops)
     gate.Open();
     EXPECT_EQ(holder.ReadAnswer(), L"echo hold");
     EXPECT_EQ(server_test::Exchange(Server->PipeName(), L"after"), L"echo after");
-    EXPECT_EQ(server_test::CountOwnLogLines(L"[TPipeMessageHandler.Execute]  EX", firstLine), 0);
+    EXPECT_EQ(test_support::CountOwnLogLines(L"[TPipeMessageHandler.Execute]  EX", firstLine), 0);
 }
 
 TEST_F(PipeServer, ShutdownEndsPromptlyWhateverTheServerIsWaitingFor)
@@ -377,7 +377,7 @@ TEST(PipeServerName, ABridgeWhosePipeNameWasTakenFirstServesNothingAndSaysSo)
     ASSERT_TRUE(squatter);
 
     TTestServer server(id, [](const std::wstring&) { return L"never"; });
-    EXPECT_TRUE(server_test::WaitForOwnLogLine(L"[TPipeListenerThread.Execute] " + name +
+    EXPECT_TRUE(test_support::WaitForOwnLogLine(L"[TPipeListenerThread.Execute] " + name +
                                                L" already belongs to another process, no request is served"));
     squatter.Reset();
     EXPECT_FALSE(WaitNamedPipeW(name.c_str(), 500)) << "no instance of the bridge may be left listening";
@@ -388,7 +388,7 @@ TEST(PipeServerName, AnEmptyServerIdMeansThisProcessId)
     TTestServer server(L"", [](const std::wstring&) { return L"pid"; });
     std::wstring expected = L"\\\\.\\pipe\\uxsvc_" + std::to_wstring(GetCurrentProcessId());
     EXPECT_EQ(server.PipeName(), expected);
-    EXPECT_TRUE(server_test::WaitForOwnLogLine(L"[TNamedPipeServer.Create] " + expected));
+    EXPECT_TRUE(test_support::WaitForOwnLogLine(L"[TNamedPipeServer.Create] " + expected));
     EXPECT_EQ(server_test::Exchange(expected, L"x"), L"pid");
 }
 

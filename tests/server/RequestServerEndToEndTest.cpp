@@ -20,53 +20,11 @@ namespace
 
 using namespace std::chrono_literals;
 using server_test::TPipeTestClient;
+using test_support::RunServiceClient;
 using test_support::TChildProcess;
+using test_support::TToolResult;
 
 const std::wstring Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";
-
-struct TToolResult
-{
-    DWORD ExitCode = 99;
-    std::string Output;
-};
-
-// Runs service_client.exe and collects what it prints on stdout.
-TToolResult RunServiceClient(const std::wstring& AArguments)
-{
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
-        return {};
-    TUniqueHandle output(readEnd);
-    TUniqueHandle childOutput(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-
-    std::wstring path = test_support::BinFolder() + L"service_client.exe";
-    std::wstring commandLine = L"\"" + path + L"\" " + AArguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info))
-        return {};
-    TUniqueHandle process(info.hProcess);
-    TUniqueHandle thread(info.hThread);
-    // Only the child holds the write end now, so the read below ends when it exits.
-    childOutput.Reset();
-
-    TToolResult result;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(output.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        result.Output.append(buffer, read);
-    if (WaitForSingleObject(process.Get(), 30000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.Get(), &result.ExitCode);
-    return result;
-}
 
 TTPPipeMessage AnswerOf(const TToolResult& AResult)
 {

@@ -9,6 +9,7 @@
 #include "shell/UN_DetectFile.h"
 #include "startup/UN_GlobalVars.h"
 #include "support/BridgeTestSupport.h"
+#include "support/OwnLog.h"
 
 #include <windows.h>
 
@@ -30,24 +31,9 @@ using test_windows::WaitPumping;
 
 const std::wstring Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";
 
-// The test program logs like the bridge, so that the dispatcher's lines can be read back.
-class TLogEnvironment : public testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        _Log = std::make_unique<TTxtFileLog>(test_support::EnsureLogFolder() + L"QX_PIPE_BRIDGE", L".log", true);
-        _Log->SetPrefix(std::to_wstring(GetCurrentProcessId()));
-    }
-    void TearDown() override { _Log->Drain(5000); }
-};
-
-[[maybe_unused]] testing::Environment* const LogEnvironment = testing::AddGlobalTestEnvironment(new TLogEnvironment);
-
 std::vector<std::wstring> OwnLogLines()
 {
-    _Log->Drain(5000);
-    return test_support::LogLinesOf(GetCurrentProcessId());
+    return test_support::OwnLogLinesFrom(0);
 }
 
 // A folder of real files under the temporary folder, removed at the end.

@@ -1,5 +1,4 @@
 #include "startup/GF_SupportFunctions.h"
-#include "startup/UN_GlobalVars.h"
 #include "startup/uxlink.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +57,7 @@ TEST(StripChars, RemovesOnlyEightBitMembersOfTheSet)
     EXPECT_EQ(StripChars(L"\u0122", MakeCharSet(L"\x22")), L"\u0122");
 }
 
-TEST(PidFromText, AcceptsDecimalAndHexadecimalThirtyTwoBitNumbers)
+TEST(IntegerFromText, AcceptsDecimalAndHexadecimalThirtyTwoBitNumbers)
 {
     struct
     {
@@ -70,7 +69,7 @@ TEST(PidFromText, AcceptsDecimalAndHexadecimalThirtyTwoBitNumbers)
         {L"$", 0},      {L"0x", 0},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(PidFromText(row.Text), row.Expected) << WideToUtf8(row.Text);
+        EXPECT_EQ(IntegerFromText(row.Text), row.Expected) << WideToUtf8(row.Text);
 }
 
 } // namespace

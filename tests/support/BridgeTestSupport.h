@@ -56,4 +56,14 @@ bool WaitForLogLine(DWORD Pid, const std::wstring& Needle,
 // Polls until the bridge with this pid serves its request pipe.
 bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout = std::chrono::seconds(15));
 
+struct TToolResult
+{
+    DWORD ExitCode = 99;
+    std::string Output;
+};
+
+// Runs service_client.exe from the bin folder with Arguments and collects what it
+// prints on stdout.
+TToolResult RunServiceClient(const std::wstring& Arguments);
+
 } // namespace test_support

@@ -135,29 +135,16 @@ void PrintToConsole(std::wstring_view Text)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-bool ReadAll(HANDLE Pipe, char* Data, std::size_t Size)
-{
-    while (Size > 0)
-    {
-        DWORD read = 0;
-        if (!ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) || read == 0)
-            return false;
-        Data += read;
-        Size -= read;
-    }
-    return true;
-}
-
 std::optional<std::wstring> ReadRequest(HANDLE Pipe)
 {
     unsigned char length[PipeFrame::LengthSize];
-    if (!ReadAll(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
+    if (!PipeFrame::ReadExact(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
         return std::nullopt;
     std::uint32_t size = PipeFrame::DecodeLength(length);
     if (size > PipeFrame::MaxPayloadBytes)
         return std::nullopt;
     std::string payload(size, '\0');
-    if (!ReadAll(Pipe, payload.data(), payload.size()))
+    if (!PipeFrame::ReadExact(Pipe, payload.data(), payload.size()))
         return std::nullopt;
     return PipeFrame::DecodeText(payload);
 }

@@ -1,4 +1,4 @@
-// The test program logs like the bridge: to today's log file, each line stamped with
+// A test program that uses these logs like the bridge: to today's log file, each line stamped with
 // this process's id, so that a test can look for the lines the code under test wrote.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace server_test
+namespace test_support
 {
 
 bool WaitForOwnLogLine(const std::wstring& ANeedle, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
@@ -20,4 +20,4 @@ int CountOwnLogLines(const std::wstring& ANeedle, std::size_t AFirst = 0);
 std::size_t OwnLogLineCount();
 std::vector<std::wstring> OwnLogLinesFrom(std::size_t AFirst);
 
-} // namespace server_test
+} // namespace test_support

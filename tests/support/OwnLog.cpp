@@ -1,4 +1,4 @@
-#include "TestLog.h"
+#include "support/OwnLog.h"
 
 #include "startup/UN_GlobalVars.h"
 #include "support/BridgeTestSupport.h"
@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace server_test
+namespace test_support
 {
 
 namespace
@@ -18,7 +18,7 @@ class TLogEnvironment : public ::testing::Environment
 public:
     void SetUp() override
     {
-        _Log = std::make_unique<TTxtFileLog>(test_support::EnsureLogFolder() + L"QX_PIPE_BRIDGE", L".log", true);
+        _Log = std::make_unique<TTxtFileLog>(EnsureLogFolder() + L"QX_PIPE_BRIDGE", L".log", true);
         _Log->SetPrefix(std::to_wstring(GetCurrentProcessId()));
     }
     void TearDown() override { _Log->Drain(5000); }
@@ -31,13 +31,13 @@ public:
 
 bool WaitForOwnLogLine(const std::wstring& ANeedle, std::chrono::milliseconds ATimeout)
 {
-    return test_support::WaitForLogLine(GetCurrentProcessId(), ANeedle, ATimeout);
+    return WaitForLogLine(GetCurrentProcessId(), ANeedle, ATimeout);
 }
 
 std::vector<std::wstring> OwnLogLinesFrom(std::size_t AFirst)
 {
     _Log->Drain(5000);
-    std::vector<std::wstring> lines = test_support::LogLinesOf(GetCurrentProcessId());
+    std::vector<std::wstring> lines = LogLinesOf(GetCurrentProcessId());
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(AFirst, lines.size())));
     return lines;
 }
@@ -55,4 +55,4 @@ int CountOwnLogLines(const std::wstring& ANeedle, std::size_t AFirst)
     return count;
 }
 
-} // namespace server_test
+} // namespace test_support

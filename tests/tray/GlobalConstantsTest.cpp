@@ -1,0 +1,119 @@
+// The bridge's own texts: the language chosen from the abbreviation, its
+// greeting, and the rebranded tray pictures.
+#include "TrayTestSupport.h"
+
+#include "tray/UN_GlobalConstants.h"
+#include "tray/UN_MAINFORM.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+using tray_test::PixelsOf;
+
+namespace
+{
+
+TEST(LanguageChoice, AbbreviationGivesIndexAndGreeting)
+{
+    struct TCase
+    {
+        const wchar_t* Abbreviation;
+        int Index;
+        const wchar_t* Greeting;
+    };
+    const TCase cases[] = {
+        {L"ITA", 1, L"Avvio applicazione"},
+        {L"FRA", 2, L"D\u00e9marrage de l'application"},
+        {L"DEU", 3, L"Anwendung starten"},
+        {L"ENU", 0, L"Starting application"},
+        {L"PLK", 4, L"Uruchamianie aplikacji"},
+        {L"NLD", 5, L"Applicatie starten"},
+        // Told apart only by the third letter.
+        {L"PTB", 6, L"Iniciando aplicativo"},
+        {L"PTG", 7, L"Iniciando aplicativo"},
+        {L"RUS", 8, L"Starting application"},
+        {L"UKR", 8, L"Starting application"},
+        {L"CHS", 11, L"\u958b\u59cb\u7533\u8acb"},
+        {L"CHT", 10, L"Starting application"},
+        {L"FAS", 13, L"Starting application"},
+        {L"ESN", 14, L"Aplicaci\u00f3n de inicio"},
+        {L"TRK", 15, L"Uygulamay\u0131 ba\u015flatma"},
+        // Case and surrounding blanks do not matter.
+        {L"ita", 1, L"Avvio applicazione"},
+        {L"  deu ", 3, L"Anwendung starten"},
+        {L" trk", 15, L"Uygulamay\u0131 ba\u015flatma"},
+        // A three-letter code needs all three letters.
+        {L"PT", 0, L"Starting application"},
+        {L"", 0, L"Starting application"},
+    };
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "abbreviation \"" << std::wstring(row.Abbreviation) << "\"");
+        const int index = LanguageIndexOf(row.Abbreviation);
+        EXPECT_EQ(index, row.Index);
+        EXPECT_EQ(StartingTextFor(index), row.Greeting);
+    }
+}
+
+TEST(LanguageChoice, IndexOutsideTheTableGivesEnglish)
+{
+    EXPECT_EQ(StartingTextFor(-1), L"Starting application");
+    EXPECT_EQ(StartingTextFor(16), L"Starting application");
+}
+
+TEST(LanguageChoice, WineUserIsEnglish)
+{
+    // Wine reports "ENU" for its default user.
+    EXPECT_EQ(GetUILanguageIndex(), 0);
+    EXPECT_EQ(GetStartingText(), L"Starting application");
+}
+
+class TrayPictures : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(TrayPictures, HaveTheirMeaningAtEverySize)
+{
+    const int size = GetParam();
+    TUniqueImageList list = CreateTrayImageList(size);
+    ASSERT_EQ(ImageList_GetImageCount(list.get()), 5);
+    int width = 0;
+    int height = 0;
+    ImageList_GetIconSize(list.get(), &width, &height);
+    EXPECT_EQ(width, size);
+
+    const auto mark = PixelsOf(list.get(), 0);
+    ASSERT_EQ(mark.size(), static_cast<std::size_t>(size * size));
+    EXPECT_EQ(PixelsOf(list.get(), 2), mark);
+    EXPECT_NE(PixelsOf(list.get(), 1), mark);
+    EXPECT_NE(PixelsOf(list.get(), 3), mark);
+    EXPECT_NE(PixelsOf(list.get(), 1), PixelsOf(list.get(), 3));
+    // Alpha is kept: the mark's corners are see-through, picture 4 is all see-through.
+    EXPECT_LT(mark.front() >> 24, 0x10u);
+    EXPECT_EQ(mark[static_cast<std::size_t>(size / 2 * size + size / 2)] >> 24, 0xFFu);
+    const auto empty = PixelsOf(list.get(), 4);
+    EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](std::uint32_t pixel) { return (pixel >> 24) == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, TrayPictures, ::testing::Values(16, 20, 24, 32, 48));
+
+TEST(Rebranding, PicturesZeroOneTwoAndFourBecomeTheMainIconThreeStays)
+{
+    TUniqueImageList list = CreateTrayImageList(16);
+    const auto blueDot = PixelsOf(list.get(), 3);
+    TUniqueIcon mainIcon(
+        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
+    ASSERT_TRUE(mainIcon);
+    const auto main = PixelsOf(mainIcon.get());
+
+    RebrandTrayImages(list.get());
+
+    ASSERT_EQ(ImageList_GetImageCount(list.get()), 5);
+    for (int index : {0, 1, 2, 4})
+        EXPECT_EQ(PixelsOf(list.get(), index), main) << "picture " << index;
+    EXPECT_EQ(PixelsOf(list.get(), 3), blueDot);
+}
+
+} // namespace

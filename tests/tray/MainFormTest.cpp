@@ -1,0 +1,337 @@
+// TFmain in the test process: the test's thread is the main thread and pumps its
+// messages while other threads hand work over, as the request server's worker
+// does in the bridge. The shell is replaced by a recorder; the menu is read back
+// from the form, since Wine does not let another process read a popup menu.
+#include "TrayTestSupport.h"
+
+#include "startup/UN_GlobalVars.h"
+#include "support/BridgeTestSupport.h"
+#include "tray/UN_GlobalConstants.h"
+#include "tray/UN_MAINFORM.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using tray_test::MenuStateOf;
+using tray_test::PumpUntil;
+using tray_test::TItemState;
+
+namespace
+{
+
+class MainFormTest : public ::testing::Test
+{
+protected:
+    std::vector<DWORD> ShellMessages;
+    TFmain Form{[this](DWORD message, const NOTIFYICONDATAW&) {
+        ShellMessages.push_back(message);
+        return TRUE;
+    }};
+};
+
+TEST_F(MainFormTest, StartsWithTheIconInTheTrayAndOnlyTheSeparatorShown)
+{
+    EXPECT_EQ(Fmain, &Form);
+    const auto added = std::find(ShellMessages.begin(), ShellMessages.end(), static_cast<DWORD>(NIM_ADD));
+    ASSERT_NE(added, ShellMessages.end());
+    ASSERT_NE(added + 1, ShellMessages.end());
+    EXPECT_EQ(added[1], static_cast<DWORD>(NIM_SETVERSION));
+    EXPECT_TRUE(Form.TrayIcon->IconVisible());
+    EXPECT_EQ(Form.TrayIcon->IconIndex(), 0);
+    EXPECT_EQ(Form.TrayIcon->PopupMenu(), &Form.TrayMenu);
+    EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"Open", false},
+                                               {1, L"Disable unattended access", false},
+                                               {2, L"Logout", false},
+                                               {99, L"-", true},
+                                               {3, L"Quit", false}}));
+}
+
+TEST_F(MainFormTest, RightPressBeforeAnyLabelsShowsOnlyTheSeparator)
+{
+    int shownItems = -1;
+    UINT firstItemType = 0;
+    std::jthread user([&] {
+        HWND open = tray_test::WaitForOpenMenu();
+        if (open == nullptr)
+            return;
+        auto shown = reinterpret_cast<HMENU>(SendMessageW(open, MN_GETHMENU, 0, 0));
+        shownItems = GetMenuItemCount(shown);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE;
+        GetMenuItemInfoW(shown, 0, TRUE, &info);
+        firstItemType = info.fType;
+        PostMessageW(open, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    SendMessageW(Form.TrayIcon->Handle(), TqxTrayIcon::CallbackMessage, 0, WM_RBUTTONDOWN);
+    user.join();
+    EXPECT_EQ(shownItems, 1);
+    EXPECT_TRUE(firstItemType & MFT_SEPARATOR);
+}
+
+TEST_F(MainFormTest, TranslateFromAnotherThreadSetsCaptionsAndVisibility)
+{
+    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([this] {
+        Form.TranslateAndSetStatusTrayMenu({L"Apri", L"Disabilita", L"Esci", L"Chiudi"}, {1, 0, 1, 1});
+    }));
+    EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"Apri", true},
+                                               {1, L"Disabilita", false},
+                                               {2, L"Esci", true},
+                                               {99, L"-", true},
+                                               {3, L"Chiudi", true}}));
+}
+
+TEST_F(MainFormTest, TranslateEdgeCases)
+{
+    struct TCase
+    {
+        const char* What;
+        std::vector<std::wstring> Trad;
+        std::vector<int> Status;
+        std::vector<TItemState> Expected;
+    };
+    const TCase cases[] = {
+        {"status 2 hides like 0",
+         {L"a", L"b"},
+         {2, 1},
+         {{0, L"a", false}, {1, L"b", true}, {2, L"Logout", false}, {99, L"-", true}, {3, L"Quit", false}}},
+        {"a missing status hides its item",
+         {L"a", L"b", L"c"},
+         {1},
+         {{0, L"a", true}, {1, L"b", false}, {2, L"c", false}, {99, L"-", true}, {3, L"Quit", false}}},
+        {"entries beyond the menu change nothing",
+         {L"a", L"b", L"c", L"d", L"e", L"f"},
+         {1, 1, 1, 1, 1, 1},
+         {{0, L"a", true}, {1, L"b", true}, {2, L"c", true}, {99, L"-", true}, {3, L"d", true}}},
+        {"empty lists change nothing", {}, {}, {}},
+    };
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(row.What);
+        const std::vector<TItemState> before = MenuStateOf(Form.TrayMenu);
+        Form.TranslateAndSetStatusTrayMenu(row.Trad, row.Status);
+        EXPECT_EQ(MenuStateOf(Form.TrayMenu), row.Expected.empty() ? before : row.Expected);
+    }
+}
+
+TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
+{
+    const DWORD mainThread = GetCurrentThreadId();
+    std::vector<int> order;
+    std::vector<DWORD> threads;
+    bool failureCameBack = false;
+    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([&] {
+        for (int i = 0; i < 20; ++i)
+            Form.RunOnMainThread([&, i] {
+                order.push_back(i);
+                threads.push_back(GetCurrentThreadId());
+            });
+        try
+        {
+            Form.RunOnMainThread([] { throw std::invalid_argument("broken call"); });
+        }
+        catch (const std::invalid_argument& failure)
+        {
+            failureCameBack = std::string(failure.what()) == "broken call";
+        }
+    }));
+    ASSERT_EQ(order.size(), 20u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(order[i], i);
+    EXPECT_TRUE(std::all_of(threads.begin(), threads.end(), [&](DWORD id) { return id == mainThread; }));
+    EXPECT_TRUE(failureCameBack);
+}
+
+TEST_F(MainFormTest, BalloonFromAnotherThreadIsShownBeforeTheCallReturns)
+{
+    ShellMessages.clear();
+    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([this] {
+        Form.ShowBallonHint(L"Title", L"Text", TQXBalloonHintIcon::bsbitNone, 3);
+        // Read on this thread right after the return: the tray work is done.
+        EXPECT_EQ(Form.TrayIcon->IconIndex(), 3);
+    }));
+    EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_MODIFY, NIM_MODIFY}));
+}
+
+TEST_F(MainFormTest, ClosingRemovesTheIconAndRefusesLaterCallsWithoutBlocking)
+{
+    ShellMessages.clear();
+    Form.Close();
+    EXPECT_FALSE(Form.TrayIcon->IconVisible());
+    EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_DELETE}));
+
+    bool refused = false;
+    std::jthread late([&] {
+        try
+        {
+            Form.ShowBallonHint(L"t", L"x", TQXBalloonHintIcon::bsbitNone, 0);
+        }
+        catch (const EMainFormClosed&)
+        {
+            refused = true;
+        }
+    });
+    late.join();
+    EXPECT_TRUE(refused);
+
+    // The quit message the close posted ends the test thread's loop; take it out.
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(MainFormLifetime, ACallWaitingWhenTheFormGoesAwayIsRefused)
+{
+    std::atomic<bool> refused = false;
+    std::jthread waiting;
+    {
+        auto form = std::make_unique<TFmain>([](DWORD, const NOTIFYICONDATAW&) { return TRUE; });
+        waiting = std::jthread([&, raw = form.get()] {
+            try
+            {
+                raw->RunOnMainThread([] {});
+            }
+            catch (const EMainFormClosed&)
+            {
+                refused = true;
+            }
+        });
+        // The wake-up is posted after the call is queued; this thread never runs it.
+        MSG wakeUp;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!PeekMessageW(&wakeUp, form->Handle(), WM_APP + 1, WM_APP + 1, PM_NOREMOVE))
+        {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            Sleep(1);
+        }
+    }
+    waiting.join();
+    EXPECT_TRUE(refused);
+}
+
+// The menu as the user works it: a right press on the icon opens it, a helper
+// thread picks an item with the keyboard, and master_standin, serving the master
+// pipe, records the command that the item's handler sent.
+class MainFormMenuTest : public MainFormTest
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        Record = std::wstring(temp) + L"uxlink_menu_master_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+        DeleteFileW(Record.c_str());
+        Master = std::make_unique<test_support::TChildProcess>(L"master_standin.exe", L"-out=\"" + Record + L"\"");
+        ASSERT_TRUE(test_support::WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(Master->Pid())));
+        SavedMasterPid = _MasterPidText;
+        _MasterPidText = std::to_wstring(Master->Pid());
+        Form.TranslateAndSetStatusTrayMenu({L"Open", L"Disable", L"Logout", L"Quit"}, {1, 1, 1, 1});
+    }
+
+    void TearDown() override
+    {
+        _MasterPidText = SavedMasterPid;
+        Master.reset();
+        DeleteFileW(Record.c_str());
+    }
+
+    // Opens the menu and presses Down Steps times, then Enter.
+    void ChooseFromMenu(int Steps)
+    {
+        std::jthread user([Steps] {
+            HWND open = tray_test::WaitForOpenMenu();
+            for (int i = 0; i < Steps; ++i)
+                PostMessageW(open, WM_KEYDOWN, VK_DOWN, 0);
+            PostMessageW(open, WM_KEYDOWN, VK_RETURN, 0);
+        });
+        SendMessageW(Form.TrayIcon->Handle(), TqxTrayIcon::CallbackMessage, 0, WM_RBUTTONDOWN);
+    }
+
+    std::string RecordText() const
+    {
+        std::ifstream file(std::filesystem::path(Record), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+    std::wstring Record;
+    std::wstring SavedMasterPid;
+    std::unique_ptr<test_support::TChildProcess> Master;
+};
+
+TEST_F(MainFormMenuTest, EachItemSendsItsCommand)
+{
+    struct TCase
+    {
+        int Steps; // Down presses from the top; the separator is skipped
+        const char* Command;
+    };
+    const TCase cases[] = {{1, "WAKEUPNEO"}, {2, "REQDISERVICE"}, {3, "REQLOGOUT"}, {4, "REQQUIT"}};
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(row.Command);
+        ChooseFromMenu(row.Steps);
+        const std::string quoted = std::string("\"") + row.Command + "\"";
+        EXPECT_TRUE(PumpUntil([&] { return RecordText().find(quoted) != std::string::npos; }, 15s));
+    }
+}
+
+// Start-up settings that FormCreate reads, set for one test and put back after.
+class MainFormSettingsTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        _AppName = SavedName;
+        _AppVersion = SavedVersion;
+        _HelloMsg = SavedHello;
+        _Rebranded = SavedRebranded;
+    }
+
+    const std::wstring SavedName = _AppName;
+    const std::wstring SavedVersion = _AppVersion;
+    const std::wstring SavedHello = _HelloMsg;
+    const bool SavedRebranded = _Rebranded;
+};
+
+TEST_F(MainFormSettingsTest, GreetingIsOursInTheUsersLanguageWithTwoDots)
+{
+    _AppName = L"Quorvix Remote";
+    _AppVersion = L"1.2";
+    _HelloMsg = L"whatever the service wrote";
+    NOTIFYICONDATAW balloon{};
+    TFmain form([&balloon](DWORD, const NOTIFYICONDATAW& data) {
+        if ((data.uFlags & NIF_INFO) != 0 && data.szInfo[0] != L'\0')
+            balloon = data;
+        return TRUE;
+    });
+    EXPECT_EQ(std::wstring(balloon.szInfo), L"Starting application..");
+    EXPECT_EQ(std::wstring(balloon.szInfoTitle), L"Quorvix Remote 1.2");
+    EXPECT_EQ(std::wstring(balloon.szTip), L"Quorvix Remote 1.2");
+    EXPECT_EQ(form.TrayIcon->IconIndex(), 0);
+}
+
+TEST_F(MainFormSettingsTest, RebrandedFormShowsTheMainIconExceptOnPictureThree)
+{
+    _Rebranded = true;
+    TFmain form([](DWORD, const NOTIFYICONDATAW&) { return TRUE; });
+    const TUniqueImageList original = CreateTrayImageList(TrayIconSize());
+    TUniqueImageList rebranded = CreateTrayImageList(TrayIconSize());
+    RebrandTrayImages(rebranded.get());
+    for (int index = 0; index < 5; ++index)
+        EXPECT_EQ(tray_test::PixelsOf(form.imgListTrayIcons.get(), index),
+                  tray_test::PixelsOf(index == 3 ? original.get() : rebranded.get(), index))
+            << "picture " << index;
+    EXPECT_NE(tray_test::PixelsOf(form.imgListTrayIcons.get(), 1), tray_test::PixelsOf(original.get(), 1));
+}
+
+} // namespace
