@@ -4,12 +4,68 @@
 #include "startup/UN_SystemFolders.h"
 #include "startup/UN_TxtFileLog.h"
 
+#include <cwchar>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
 namespace test_support
 {
+
+namespace
+{
+
+// "hhnnsszzz" of a line's stamp "hh:nn.ss.zzz" (the first separator is the
+// regional one), so that stamps of one day compare as text.
+std::wstring StampKey(std::wstring_view stamp)
+{
+    std::wstring key;
+    for (wchar_t c : stamp)
+        if (c >= L'0' && c <= L'9')
+            key.push_back(c);
+    return key;
+}
+
+std::wstring NowKey()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t key[16];
+    std::swprintf(key, 16, L"%02u%02u%02u%03u", unsigned(now.wHour), unsigned(now.wMinute), unsigned(now.wSecond),
+                  unsigned(now.wMilliseconds));
+    return key;
+}
+
+// When each child process was started, by pid: the first stamp its lines can carry.
+class TStartTimes
+{
+public:
+    void Set(DWORD pid, std::wstring key)
+    {
+        std::lock_guard lock(FMutex);
+        FKeys[pid] = std::move(key);
+    }
+    std::wstring Get(DWORD pid) const
+    {
+        std::lock_guard lock(FMutex);
+        auto found = FKeys.find(pid);
+        return found == FKeys.end() ? std::wstring() : found->second;
+    }
+
+private:
+    mutable std::mutex FMutex;
+    std::map<DWORD, std::wstring> FKeys;
+};
+
+TStartTimes& StartTimes()
+{
+    static TStartTimes times;
+    return times;
+}
+
+} // namespace
 
 std::wstring BinFolder()
 {
@@ -26,12 +82,14 @@ TChildProcess::TChildProcess(const std::wstring& Program, const std::wstring& Ar
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
+    std::wstring startKey = NowKey();
     if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &info))
         throw std::runtime_error("CreateProcessW failed for " + WideToUtf8(path));
     CloseHandle(info.hThread);
     FProcess.Reset(info.hProcess);
     FPid = info.dwProcessId;
+    StartTimes().Set(FPid, std::move(startKey));
 }
 
 TChildProcess::~TChildProcess()
@@ -88,6 +146,7 @@ std::vector<std::wstring> LogLinesOf(DWORD Pid)
         content.append(buffer, read);
 
     std::wstring prefix = L"<" + std::to_wstring(Pid) + L"> - ";
+    std::wstring startKey = StartTimes().Get(Pid);
     std::wstring text = Utf8ToWide(content);
     std::size_t start = 0;
     while (start < text.size())
@@ -97,7 +156,8 @@ std::vector<std::wstring> LogLinesOf(DWORD Pid)
         if (!line.empty() && line[0] == 0xFEFF)
             line.erase(0, 1);
         // "<pid> - hh:nn.ss.zzz - text": the stamp is 12 characters.
-        if (line.rfind(prefix, 0) == 0 && line.size() >= prefix.size() + 15)
+        if (line.rfind(prefix, 0) == 0 && line.size() >= prefix.size() + 15 &&
+            StampKey(std::wstring_view(line).substr(prefix.size(), 12)) >= startKey)
             lines.push_back(line.substr(prefix.size() + 15));
         if (end == std::wstring::npos)
             break;

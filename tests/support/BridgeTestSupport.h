@@ -47,6 +47,9 @@ std::wstring EnsureLogFolder();
 std::wstring TodaysLogFile();
 
 // The texts (after "<pid> - hh:nn.ss.zzz - ") of today's lines written by Pid.
+// For a pid of a TChildProcess, only the lines stamped since that process was
+// started: Wine hands a freed pid to the next process soon, and the lines of an
+// earlier bridge with the same pid stay in the day's file.
 std::vector<std::wstring> LogLinesOf(DWORD Pid);
 
 // Polls the log until a line of Pid holds Needle, or the time is up.
