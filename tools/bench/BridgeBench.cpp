@@ -74,6 +74,22 @@ std::vector<double> TimeUserInfoLookups(int count)
     return samples;
 }
 
+// Until the process has used no CPU time for a second: the log has written what
+// the requests queued and closed its file, so the figures show the bridge at rest.
+void WaitUntilIdle(DWORD pid)
+{
+    auto deadline = std::chrono::steady_clock::now() + 120s;
+    TProcessFigures last = ReadProcessFigures(pid);
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(1s);
+        TProcessFigures now = ReadProcessFigures(pid);
+        if (now.CpuMs == last.CpuMs)
+            return;
+        last = now;
+    }
+}
+
 void Progress(const char* step)
 {
     std::fprintf(stderr, "bench: %s\n", step);
@@ -195,11 +211,10 @@ void TRunner::ThroughputRows(const TServed& bridge, const TServed& bare)
 void TRunner::ResourcesAroundLoad(const TServed& bridge)
 {
     Progress("resources around the load");
-    // Let the log write what the earlier measurements queued before the first look.
-    std::this_thread::sleep_for(2s);
+    WaitUntilIdle(bridge.Process.Pid());
     TProcessFigures before = ReadProcessFigures(bridge.Process.Pid());
     Throughput(bridge.PipeName, FSuinfo, 4, FOptions.LoadRequests);
-    std::this_thread::sleep_for(2s);
+    WaitUntilIdle(bridge.Process.Pid());
     TProcessFigures after = ReadProcessFigures(bridge.Process.Pid());
     std::string load = " around " + std::to_string(FOptions.LoadRequests) + " requests";
     FTable.AddGrowth("handles" + load, "", before.Handles, after.Handles);
@@ -240,7 +255,8 @@ void TRunner::IdleCost()
     WaitUntilServed(bridge.PipeName, 15s);
     // Start-up work (the announcement to the master, the first log lines) is over
     // before the idle time is counted.
-    std::this_thread::sleep_for(2s);
+    WaitUntilIdle(bridge.Process.Pid());
+    WaitUntilIdle(bareTray.Pid());
     TProcessFigures bridgeBefore = ReadProcessFigures(bridge.Process.Pid());
     TProcessFigures bareBefore = ReadProcessFigures(bareTray.Pid());
     std::this_thread::sleep_for(std::chrono::seconds(FOptions.IdleSeconds));
