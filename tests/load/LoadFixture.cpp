@@ -105,6 +105,14 @@ bool IsUserInfoAnswer(const std::optional<std::wstring>& Answer)
            !message.GetData(L"tempdir_utente").empty() && !message.GetData(L"local_appdata").empty();
 }
 
+bool IsOkAnswer(const std::optional<std::wstring>& Answer)
+{
+    if (!Answer)
+        return false;
+    TTPPipeMessage message(*Answer);
+    return message.Name() == L"Result" && message.GetData(L"Result") == L"OK";
+}
+
 TResourceLevel ResourceLevelOf(DWORD Pid)
 {
     tool_shared::TProcessFigures figures = tool_shared::ReadProcessFigures(Pid);

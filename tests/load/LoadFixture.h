@@ -45,6 +45,9 @@ std::optional<std::wstring> Ask(const std::wstring& PipeName, const std::wstring
 // True when Answer is the bridge's "SUINFO" answer for the user the tests run as.
 bool IsUserInfoAnswer(const std::optional<std::wstring>& Answer);
 
+// True when Answer is the OK answer ("Result" with "Result" = "OK").
+bool IsOkAnswer(const std::optional<std::wstring>& Answer);
+
 struct TResourceLevel
 {
     DWORD Handles = 0;

@@ -1,6 +1,6 @@
 // The master process missing, slow, answering garbage or hanging while the bridge
 // announces the user at start-up: the send ends as its log lines say, and the
-// request server answers all the while. The master stand-in plays the master.
+// request server and the tray answer all the while. The master stand-in plays the master.
 #include "LoadFixture.h"
 
 #include <algorithm>
@@ -55,6 +55,9 @@ TEST_P(MasterFaultTest, SendEndsAsLoggedWhileRequestsAreServed)
     TResourceLevel duringSend = ResourceLevelOf(Pid());
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO")))) << "request " << i;
+    // A balloon is shown on the main thread, which the send must not hold up either.
+    EXPECT_TRUE(IsOkAnswer(Ask(PipeName(), Request(L"REQTISHOW", {L"title", L"text", L"iconindex"},
+                                                  {L"Master", L"while the master is away", L"1"}))));
 
     EXPECT_TRUE(test_support::WaitForLogLine(Pid(), row.FinalLine, 30s));
     if (row.LastsSeconds)
