@@ -1,5 +1,6 @@
 #include "LoadFixture.h"
 
+#include "PipeConnect.h"
 #include "ProcessFigures.h"
 
 #include "messages/PipeFrame.h"
@@ -27,21 +28,10 @@ std::wstring Request(const std::wstring& Command, const std::vector<std::wstring
 
 TUniqueHandle Connect(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
 {
-    auto deadline = std::chrono::steady_clock::now() + Timeout;
-    for (;;)
-    {
-        TUniqueHandle pipe(CreateFileW(PipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                       nullptr));
-        if (pipe)
-            return pipe;
-        DWORD error = GetLastError();
-        if (std::chrono::steady_clock::now() >= deadline)
-            throw std::runtime_error("no instance of the pipe offered, error " + std::to_string(error));
-        if (error == ERROR_PIPE_BUSY)
-            WaitNamedPipeW(PipeName.c_str(), 200);
-        else
-            std::this_thread::sleep_for(2ms);
-    }
+    TUniqueHandle pipe = ConnectToPipe(PipeName, Timeout);
+    if (!pipe)
+        throw std::runtime_error("no instance of the pipe offered");
+    return pipe;
 }
 
 bool WriteBytes(HANDLE Pipe, const std::string& Bytes)

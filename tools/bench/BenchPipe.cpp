@@ -61,27 +61,6 @@ std::optional<std::string> ReadFrame(HANDLE Pipe)
     return payload;
 }
 
-TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + Timeout;
-    for (;;)
-    {
-        TUniqueHandle pipe(CreateFileW(PipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                       nullptr));
-        if (pipe)
-            return pipe;
-        DWORD error = GetLastError();
-        if (std::chrono::steady_clock::now() >= deadline)
-            return {};
-        // Busy: every instance is taken, wait for one. Not found: the server is
-        // between two instances (or not up yet), try again at once.
-        if (error == ERROR_PIPE_BUSY)
-            WaitNamedPipeW(PipeName.c_str(), 100);
-        else
-            std::this_thread::yield();
-    }
-}
-
 TExchange Exchange(const std::wstring& PipeName, const std::string& RequestPayload)
 {
     TExchange exchange;

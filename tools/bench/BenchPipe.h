@@ -3,6 +3,7 @@
 // and the 4096-byte chunk size are shared with it.
 #pragma once
 
+#include "PipeConnect.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
@@ -21,10 +22,6 @@ bool WriteFrame(HANDLE Pipe, const std::string& Payload);
 
 // One framed text read in chunks; nothing when the pipe ends first.
 std::optional<std::string> ReadFrame(HANDLE Pipe);
-
-// A client end of PipeName; waits for a free instance until Timeout. Empty when
-// the server never offered one.
-TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout);
 
 // One request and its answer: connect, write the frame, read the answer until the
 // server closes. Answer is empty when the server closed without answering.
