@@ -57,6 +57,10 @@ void CopyTruncated(wchar_t* Buffer, std::size_t Capacity, std::wstring_view text
     if (Capacity == 0)
         return;
     std::size_t count = std::min(text.size(), Capacity - 1);
+    // A cut between the two halves of a surrogate pair would leave half a
+    // character behind; the cut moves before the pair instead.
+    if (count < text.size() && count > 0 && IS_HIGH_SURROGATE(text[count - 1]))
+        --count;
     std::copy_n(text.data(), count, Buffer);
     std::fill(Buffer + count, Buffer + Capacity, L'\0');
 }

@@ -26,7 +26,8 @@ int IntegerFromText(std::wstring_view Text);
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
-// Copies text into a fixed, zero-terminated buffer, cut to Capacity - 1 characters.
+// Copies text into a fixed, zero-terminated buffer, cut to Capacity - 1 UTF-16
+// units at most, never inside a surrogate pair.
 void CopyTruncated(wchar_t* Buffer, std::size_t Capacity, std::wstring_view text);
 
 template <std::size_t N>

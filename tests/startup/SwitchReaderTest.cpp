@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace
 {
 
@@ -70,6 +73,30 @@ TEST(IntegerFromText, AcceptsDecimalAndHexadecimalThirtyTwoBitNumbers)
     };
     for (const auto& row : rows)
         EXPECT_EQ(IntegerFromText(row.Text), row.Expected) << WideToUtf8(row.Text);
+}
+
+TEST(CopyTruncated, CutsToTheBufferAndNeverInsideASurrogatePair)
+{
+    struct
+    {
+        const wchar_t* Text;
+        const wchar_t* Expected; // in a buffer of 4 units: 3 and the terminating zero
+    } rows[] = {
+        {L"ab", L"ab"},
+        {L"abcdef", L"abc"},
+        // U+1F600 is the pair D83D DE00: cut before it rather than between its halves.
+        {L"ab\U0001F600", L"ab"},
+        {L"a\U0001F600", L"a\U0001F600"},
+        {L"", L""},
+    };
+    for (const auto& row : rows)
+    {
+        wchar_t buffer[4];
+        std::fill(std::begin(buffer), std::end(buffer), L'#');
+        CopyTruncated(buffer, row.Text);
+        EXPECT_EQ(std::wstring(buffer), row.Expected) << WideToUtf8(row.Text);
+        EXPECT_EQ(buffer[3], L'\0');
+    }
 }
 
 } // namespace
