@@ -348,7 +348,7 @@ TEST_F(PipeServer, ProgramsStartedWhileAConnectionIsOpenDoNotHoldIt)
     ASSERT_TRUE(gate.WaitEntered());
     // A program that inherits what it can and lives for some seconds: a request to
     // a pipe that does not exist, with a long time limit.
-    std::wstring path = test_support::BinFolder() + L"service_client.exe";
+    std::wstring path = OwnFolder() + L"service_client.exe";
     std::wstring commandLine = L"\"" + path + L"\" 3 SUINFO --timeout=8000";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

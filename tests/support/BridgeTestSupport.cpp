@@ -67,51 +67,16 @@ TStartTimes& StartTimes()
 
 } // namespace
 
-std::wstring BinFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 TChildProcess::TChildProcess(const std::wstring& Program, const std::wstring& Arguments)
+    : TChildProcess(NowKey(), Program, Arguments)
 {
-    std::wstring path = BinFolder() + Program;
-    std::wstring commandLine = L"\"" + path + L"\" " + Arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    std::wstring startKey = NowKey();
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
-        throw std::runtime_error("CreateProcessW failed for " + WideToUtf8(path));
-    CloseHandle(info.hThread);
-    FProcess.Reset(info.hProcess);
-    FPid = info.dwProcessId;
-    StartTimes().Set(FPid, std::move(startKey));
 }
 
-TChildProcess::~TChildProcess()
+// The start is read before the process is created, so no line of it can be older.
+TChildProcess::TChildProcess(std::wstring StartKey, const std::wstring& Program, const std::wstring& Arguments)
+    : TSiblingProcess(Program, Arguments)
 {
-    Kill();
-}
-
-bool TChildProcess::WaitForExit(std::chrono::milliseconds Timeout, DWORD& ExitCode)
-{
-    if (!FProcess || WaitForSingleObject(FProcess.Get(), static_cast<DWORD>(Timeout.count())) != WAIT_OBJECT_0)
-        return false;
-    GetExitCodeProcess(FProcess.Get(), &ExitCode);
-    return true;
-}
-
-void TChildProcess::Kill()
-{
-    if (FProcess && WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT)
-    {
-        TerminateProcess(FProcess.Get(), 1);
-        WaitForSingleObject(FProcess.Get(), 5000);
-    }
+    StartTimes().Set(Pid(), std::move(StartKey));
 }
 
 std::wstring EnsureLogFolder()
@@ -202,7 +167,7 @@ TToolResult RunServiceClient(const std::wstring& Arguments)
     TUniqueHandle childOutput(writeEnd);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-    std::wstring path = BinFolder() + L"service_client.exe";
+    std::wstring path = OwnFolder() + L"service_client.exe";
     std::wstring commandLine = L"\"" + path + L"\" " + Arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -2,6 +2,7 @@
 // sit beside the test program, and reading the bridge's daily log.
 #pragma once
 
+#include "SiblingProcess.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
@@ -13,31 +14,17 @@
 namespace test_support
 {
 
-// The folder that holds the test program, uxlink.exe and the tools, with a
-// trailing backslash.
-std::wstring BinFolder();
-
-// A child process started from the bin folder; killed and waited for when the
-// owner goes away without having waited for it itself.
-class TChildProcess
+// A child process started from the folder that holds the test program, uxlink.exe
+// and the tools; killed and waited for when the owner goes away while it runs. It
+// records when it started, so that LogLinesOf its pid reads only its own lines.
+class TChildProcess : public TSiblingProcess
 {
 public:
     // Program is a file name in the bin folder, Arguments the rest of the command line.
     TChildProcess(const std::wstring& Program, const std::wstring& Arguments);
-    TChildProcess(TChildProcess&&) noexcept = default;
-    TChildProcess& operator=(TChildProcess&&) noexcept = default;
-    ~TChildProcess();
-
-    [[nodiscard]] DWORD Pid() const noexcept { return FPid; }
-    [[nodiscard]] HANDLE Handle() const noexcept { return FProcess.Get(); }
-
-    // The exit code, or nothing when the process still runs after Timeout.
-    bool WaitForExit(std::chrono::milliseconds Timeout, DWORD& ExitCode);
-    void Kill();
 
 private:
-    TUniqueHandle FProcess;
-    DWORD FPid = 0;
+    TChildProcess(std::wstring StartKey, const std::wstring& Program, const std::wstring& Arguments);
 };
 
 // The log folder as the installer creates it, created if missing.

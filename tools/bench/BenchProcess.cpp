@@ -1,47 +1,9 @@
 #include "BenchProcess.h"
 
-#include "startup/WinError.h"
-
+#include <windows.h>
 
 namespace bench
 {
-
-TBenchChild::TBenchChild(const std::wstring& Program, const std::wstring& Arguments)
-{
-    std::wstring path = OwnFolder() + Program;
-    std::wstring commandLine = L"\"" + path + L"\" " + Arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    Check(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                         &info),
-          "CreateProcessW");
-    TUniqueHandle thread(info.hThread);
-    FProcess.Reset(info.hProcess);
-    FPid = info.dwProcessId;
-}
-
-TBenchChild::~TBenchChild()
-{
-    if (Running())
-    {
-        TerminateProcess(FProcess.Get(), 1);
-        WaitForSingleObject(FProcess.Get(), 5000);
-    }
-}
-
-bool TBenchChild::Running() const noexcept
-{
-    return FProcess && WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT;
-}
-
-std::wstring OwnFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
 
 bool FileExists(const std::wstring& Path)
 {

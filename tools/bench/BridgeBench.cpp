@@ -98,13 +98,13 @@ void Progress(const char* step)
 // One server under measurement: its pipe name and the process behind it.
 struct TServed
 {
-    TBenchChild Process;
+    TSiblingProcess Process;
     std::wstring PipeName;
 };
 
 TServed StartBridge()
 {
-    TBenchChild bridge(BridgeProgram, BridgeArguments());
+    TSiblingProcess bridge(BridgeProgram, BridgeArguments());
     std::wstring pipeName = BridgePipeName(bridge.Pid());
     return {std::move(bridge), pipeName};
 }
@@ -112,7 +112,7 @@ TServed StartBridge()
 TServed StartBareEcho(const wchar_t* purpose)
 {
     std::wstring pipeName = UniqueBarePipeName(purpose);
-    return {TBenchChild(BenchProgram, L"--bare-echo " + pipeName), pipeName};
+    return {TSiblingProcess(BenchProgram, L"--bare-echo " + pipeName), pipeName};
 }
 
 class TRunner
@@ -251,7 +251,7 @@ void TRunner::IdleCost()
 {
     Progress("idle cost");
     TServed bridge = StartBridge();
-    TBenchChild bareTray(BenchProgram, L"--bare-tray");
+    TSiblingProcess bareTray(BenchProgram, L"--bare-tray");
     WaitUntilServed(bridge.PipeName, 15s);
     // Start-up work (the announcement to the master, the first log lines) is over
     // before the idle time is counted.
