@@ -5,6 +5,7 @@
 #pragma once
 
 #include "messages/UPipeMessage.h"
+#include "startup/SlimLock.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
@@ -69,6 +70,6 @@ private:
     std::wstring _pidmasterPipe;
     std::atomic<bool> _finish{false};
 
-    std::mutex FRunningThreadLock;
+    TSlimLock FRunningThreadLock;
     TUniqueHandle FRunningThread; // the thread inside Execute, for CancelSynchronousIo
 };

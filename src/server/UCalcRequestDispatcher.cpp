@@ -3,6 +3,7 @@
 #include "shell/UN_DetectFile.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
+#include "startup/SlimLock.h"
 #include "startup/UN_SystemFolders.h"
 #include "startup/WinError.h"
 #include "tray/UN_MAINFORM.h"
@@ -24,7 +25,7 @@ namespace
 {
 
 // One lock for the whole process, not one per dispatcher.
-std::mutex RequestLock;
+TSlimLock RequestLock;
 
 constexpr wchar_t Tag[] = L"[TCalcRequestDispatcher.InternalProcessRequest]";
 

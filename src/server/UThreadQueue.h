@@ -5,6 +5,7 @@
 // tells them apart.)
 #pragma once
 
+#include "startup/SlimLock.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
@@ -149,13 +150,13 @@ private:
     TSemaphore FPushSemaphore;
     // Counts free places.
     TSemaphore FPopSemaphore;
-    std::mutex FPushCriticalSection;
-    std::mutex FPopCriticalSection;
+    TSlimLock FPushCriticalSection;
+    TSlimLock FPopCriticalSection;
     std::atomic<long> FTerminated{0};
     std::wstring FName;
     std::atomic<long> FPushCount{0};
     std::atomic<long> FPopCount{0};
-    mutable std::mutex FCritical;
+    mutable TSlimLock FCritical;
 };
 
 } // namespace UThreadQueue

@@ -1,5 +1,6 @@
 #include "shell/UN_DetectFile.h"
 
+#include "startup/SlimLock.h"
 #include "startup/WinError.h"
 #include "startup/WinHandle.h"
 
@@ -31,7 +32,7 @@ constexpr auto SettleDelay = 100ms;
 constexpr int MaxClimbSteps = 10;
 constexpr int ClassBufferSize = 260;
 
-std::mutex FactoryLock;
+TSlimLock FactoryLock;
 TShellWindowsFactory ShellWindowsFactory;
 
 ComPtr<IShellWindows> CreateDefaultShellWindows()

@@ -3,41 +3,22 @@
 namespace UN_ThreadUtilities
 {
 
-namespace
-{
-
-// The queue's lock for one scope.
-class TExclusive
-{
-public:
-    explicit TExclusive(SRWLOCK& Lock) noexcept : FLock(Lock) { AcquireSRWLockExclusive(&FLock); }
-    TExclusive(const TExclusive&) = delete;
-    TExclusive& operator=(const TExclusive&) = delete;
-    ~TExclusive() { ReleaseSRWLockExclusive(&FLock); }
-
-private:
-    SRWLOCK& FLock;
-};
-
-} // namespace
-
 void TThreadQueue::Push(void* Data)
 {
     {
-        TExclusive lock(FLock);
+        std::lock_guard lock(FLock);
         if (FFinalized)
             throw EThreadStackFinalized();
         FItems.push_back(Data);
     }
-    WakeConditionVariable(&FNotEmpty);
+    FNotEmpty.NotifyOne();
 }
 
 bool TThreadQueue::Pop(void*& Data)
 {
     Data = nullptr;
-    TExclusive lock(FLock);
-    while (FItems.empty() && !FFinalized)
-        SleepConditionVariableSRW(&FNotEmpty, &FLock, INFINITE, 0);
+    std::unique_lock lock(FLock);
+    FNotEmpty.Wait(lock, [this] { return !FItems.empty() || FFinalized; });
     if (FFinalized)
         return false;
     Data = FItems.front();
@@ -48,10 +29,10 @@ bool TThreadQueue::Pop(void*& Data)
 void TThreadQueue::Finalize()
 {
     {
-        TExclusive lock(FLock);
+        std::lock_guard lock(FLock);
         FFinalized = true;
     }
-    WakeAllConditionVariable(&FNotEmpty);
+    FNotEmpty.NotifyAll();
 }
 
 TSimpleThread::TSimpleThread(bool CreateSuspended, TThreadExecuteEvent ExecuteEvent)

@@ -2,6 +2,7 @@
 // callback, and a fixed set of such threads that hand each queued item to one handler.
 #pragma once
 
+#include "startup/SlimLock.h"
 #include "startup/WinHandle.h"
 
 #include <atomic>
@@ -49,8 +50,8 @@ public:
     [[nodiscard]] bool Finalized() const noexcept { return FFinalized.load(); }
 
 private:
-    SRWLOCK FLock = SRWLOCK_INIT;
-    CONDITION_VARIABLE FNotEmpty = CONDITION_VARIABLE_INIT;
+    TSlimLock FLock;
+    TSlimCondition FNotEmpty;
     std::deque<void*> FItems;
     std::atomic<bool> FFinalized{false};
 };

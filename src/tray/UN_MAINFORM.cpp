@@ -17,7 +17,7 @@ namespace
 
 // Held shared while another thread uses Fmain, exclusively while Fmain is set or
 // cleared.
-std::shared_mutex MainFormLifetime;
+TSlimLock MainFormLifetime;
 
 constexpr wchar_t MainFormClass[] = L"TFmain";
 // Wakes the main thread to run the calls other threads handed over.
@@ -239,7 +239,7 @@ void TFmain::RunOnMainThread(std::function<void()> Call)
         }
     }
     std::unique_lock lock(FHandOverLock);
-    FHandOverDone.wait(lock, [&handOver] { return handOver.Done; });
+    FHandOverDone.Wait(lock, [&handOver] { return handOver.Done; });
     if (handOver.Failure)
         std::rethrow_exception(handOver.Failure);
 }
@@ -268,7 +268,7 @@ void TFmain::RunHandedOverCalls()
             std::lock_guard lock(FHandOverLock);
             next->Done = true;
         }
-        FHandOverDone.notify_all();
+        FHandOverDone.NotifyAll();
     }
 }
 
@@ -284,7 +284,7 @@ void TFmain::RefuseHandedOverCalls()
         }
         FHandOvers.clear();
     }
-    FHandOverDone.notify_all();
+    FHandOverDone.NotifyAll();
 }
 
 LRESULT CALLBACK TFmain::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -7,13 +7,13 @@
 #pragma once
 
 #include "server/UN_TPPipeServer.h"
+#include "startup/SlimLock.h"
 #include "startup/WinHandle.h"
 #include "tray/UN_TRemoteTrayIcon.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -84,8 +84,8 @@ private:
     void RefuseHandedOverCalls();
 
     DWORD FMainThreadId;
-    std::mutex FHandOverLock;
-    std::condition_variable FHandOverDone;
+    TSlimLock FHandOverLock;
+    TSlimCondition FHandOverDone;
     std::deque<THandOver*> FHandOvers;
     bool FClosed = false;
     TUniqueWindow FWindow;
