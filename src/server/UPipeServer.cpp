@@ -112,12 +112,16 @@ TIoStatus RunOverlapped(HANDLE AFile, HANDLE AIoEvent, HANDLE AStopEvent, DWORD 
     OVERLAPPED overlapped{};
     overlapped.hEvent = AIoEvent;
     ResetEvent(AIoEvent);
-    if (!AStart(&overlapped))
+    if (AStart(&overlapped))
     {
-        DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return {TIoResult::Failed, 0, error};
+        // Done at once (the data or the room was there): the result is in
+        // OVERLAPPED already, and waiting would only cost a kernel call.
+        DWORD bytes = 0;
+        GetOverlappedResult(AFile, &overlapped, &bytes, FALSE);
+        return {TIoResult::Done, bytes, ERROR_SUCCESS};
     }
+    if (DWORD error = GetLastError(); error != ERROR_IO_PENDING)
+        return {TIoResult::Failed, 0, error};
     HANDLE waits[] = {AIoEvent, AStopEvent};
     DWORD wait = WaitForMultipleObjects(2, waits, FALSE, ATimeoutMs);
     if (wait != WAIT_OBJECT_0)
