@@ -9,7 +9,9 @@ TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseco
     auto deadline = std::chrono::steady_clock::now() + Timeout;
     for (;;)
     {
-        TUniqueHandle pipe(CreateFileW(PipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+        // The rights the pipe grants the service side; GENERIC_WRITE would also ask
+        // for FILE_CREATE_PIPE_INSTANCE, which it does not grant.
+        TUniqueHandle pipe(CreateFileW(PipeName.c_str(), FILE_READ_DATA | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING, 0,
                                        nullptr));
         if (pipe)
             return pipe;
