@@ -333,7 +333,9 @@ void TDetectM::CollectSelection(const std::function<std::wstring(int Index)>& Lo
 void TDetectM::TestDesktop()
 {
     CollectSelection([this](int Index) { return GetDesktopSelectedFile(Index); });
-    if (FPath.empty() && !FDesktopPath.empty())
+    // Even when the desktop folder is unknown: the empty entry is reported, and the
+    // request ends at once on its failed check instead of waiting out its time.
+    if (FPath.empty())
         FPath.push_back(FDesktopPath);
 }
 

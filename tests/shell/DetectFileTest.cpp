@@ -277,6 +277,12 @@ TEST_F(DetectionTest, TakesTheDesktopSelectionOrTheDesktopFolder)
     // A collection that finds no desktop window: the desktop folder all the same.
     FShell->Desktop = {};
     EXPECT_EQ(Detect().Paths, std::vector<std::wstring>{desktop});
+
+    // No desktop folder known: one empty entry is still reported, so the request
+    // that waits for it ends at once.
+    auto unknownDesktop = TDetectM::Create();
+    unknownDesktop->SetDesktopPath(L"");
+    EXPECT_EQ(Detect(std::move(unknownDesktop)).Paths, std::vector<std::wstring>{L""});
 }
 
 TEST_F(DetectionTest, OneDetectorRunsOneDetectionAtATime)
