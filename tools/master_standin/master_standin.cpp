@@ -35,7 +35,7 @@ constexpr const wchar_t* UsageText =
     L"  -noanswer     answer nothing and hold each connection until the client closes it\n"
     L"  -delay=MS     wait MS milliseconds before answering (a slow master)\n"
     L"  -requests=N   exit after N connections (default: serve until killed)\n"
-    L"It serves one client at a time; others find the pipe busy meanwhile.\n"
+    L"It serves one client at a time; the next one connects meanwhile and waits.\n"
     L"The first line on standard output names the pipe and this process's id.\n";
 
 struct TOptions
@@ -201,13 +201,20 @@ void ServeConnection(HANDLE Pipe, const TOptions& Options, const TLineWriter& Ou
     WaitForClientToClose(Pipe);
 }
 
+TUniqueHandle CreateInstance(const std::wstring& PipeName)
+{
+    TUniqueHandle pipe(CreateNamedPipeW(PipeName.c_str(), PIPE_ACCESS_DUPLEX,
+                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                                        65536, 65536, 0, nullptr));
+    if (!pipe)
+        ThrowLastError("CreateNamedPipeW");
+    return pipe;
+}
+
 void Serve(const TOptions& Options)
 {
     std::wstring pipeName = L"\\\\.\\pipe\\clientremotepipe" + Options.Pid;
-    TUniqueHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX,
-                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
-    if (!pipe)
-        ThrowLastError("CreateNamedPipeW");
+    TUniqueHandle pipe = CreateInstance(pipeName);
     TLineWriter out(Options.OutPath);
     PrintToConsole(L"master_standin: serving " + pipeName + L" as process " + std::to_wstring(GetCurrentProcessId()) +
                    L"\r\n");
@@ -215,8 +222,12 @@ void Serve(const TOptions& Options)
     {
         if (!ConnectNamedPipe(pipe.Get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
             ThrowLastError("ConnectNamedPipe");
+        // The next instance waits before this client is served: the bridge tries to
+        // open the pipe four times without a pause, and a send right behind another
+        // must not find the only instance still taken.
+        TUniqueHandle next = CreateInstance(pipeName);
         ServeConnection(pipe.Get(), Options, out);
-        Check(DisconnectNamedPipe(pipe.Get()), "DisconnectNamedPipe");
+        pipe = std::move(next);
     }
 }
 
