@@ -101,7 +101,7 @@ void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operat
     }
     catch (const std::exception& e)
     {
-        Log(std::wstring(WatcherTag) + Operation + L"  EX  " + Utf8ToWide(e.what()));
+        Log(std::wstring(WatcherTag) + Operation + L"  EX  " + WhatOf(e));
     }
 }
 
@@ -124,7 +124,7 @@ void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid)
     }
     catch (const std::exception& e)
     {
-        Log(L"[SendMSGToMasterPipe]  EX  " + Utf8ToWide(e.what()));
+        Log(L"[SendMSGToMasterPipe]  EX  " + WhatOf(e));
     }
 }
 
@@ -238,7 +238,7 @@ bool TTHSendMSGToMasterPipe::SendCommand(std::wstring_view Method, const std::fu
     }
     catch (const std::exception& e)
     {
-        Log(tag + L"  EX  " + Utf8ToWide(e.what()));
+        Log(tag + L"  EX  " + WhatOf(e));
     }
     if (LogDetails)
         Log(tag + L"  CloseHandle(pipe) ");
@@ -273,7 +273,7 @@ std::optional<TTPPipeMessage> TTHSendMSGToMasterPipe::SendMessageToPipeAndGetRes
     }
     catch (const std::exception& e)
     {
-        Log(std::wstring(ExchangeExceptionLine) + Utf8ToWide(e.what()));
+        Log(std::wstring(ExchangeExceptionLine) + WhatOf(e));
         return std::nullopt;
     }
 }

@@ -55,7 +55,7 @@ std::wstring ClassNameOf(const std::exception& AException)
 } // namespace
 
 TTPPipeMessage::TTPPipeMessage(const std::exception& AException)
-    : FIsError(true), FErrorCode(ClassNameOf(AException)), FErrorText(Utf8ToWide(AException.what()))
+    : FIsError(true), FErrorCode(ClassNameOf(AException)), FErrorText(WhatOf(AException))
 {
 }
 

@@ -1,5 +1,6 @@
 #include "server/UCalcRequestDispatcher.h"
 
+#include "shell/DroppedFiles.h"
 #include "shell/UN_DetectFile.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
@@ -34,11 +35,6 @@ std::wstring OkAnswer()
     return TTPPipeMessage::MakeMessage(L"Result", {L"Result"}, {L"OK"});
 }
 
-std::wstring WhatOf(const std::exception& AException)
-{
-    return Utf8ToWide(AException.what());
-}
-
 void ShellOpenUrl(HWND AOwner, const std::wstring& AUrl)
 {
     // A URL that cannot be opened is not reported: the answer is OK all the same.
@@ -64,15 +60,6 @@ public:
     TClipboard& operator=(const TClipboard&) = delete;
     ~TClipboard() { CloseClipboard(); }
 };
-
-// The whole name, however long: a path cut at MAX_PATH would name another file.
-std::wstring DroppedFileName(HDROP ADrop, UINT AIndex)
-{
-    UINT length = DragQueryFileW(ADrop, AIndex, nullptr, 0);
-    std::wstring name(length + 1, L'\0');
-    name.resize(DragQueryFileW(ADrop, AIndex, name.data(), length + 1));
-    return name;
-}
 
 // A decimal integer, optionally signed, that is the whole text and fits in 32
 // bits; Default for anything else.
@@ -251,7 +238,7 @@ void TCalcRequestDispatcher::ReadClipboardFiles(const TTPPipeMessage&, std::wstr
         auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP));
         if (drop == nullptr)
             return;
-        UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+        UINT count = DroppedFileCount(drop);
         for (UINT i = 0; i < count; ++i)
         {
             // Wine 8 counts an empty list as one empty name; no file has that name.

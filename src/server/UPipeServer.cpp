@@ -31,11 +31,6 @@ constexpr DWORD PipeDefaultTimeoutMs = 1000;
 // one else can add an instance and take requests meant for the bridge.
 constexpr wchar_t ClientRights[] = L"0x100183";
 
-std::wstring WhatOf(const std::exception& AException)
-{
-    return Utf8ToWide(AException.what());
-}
-
 std::wstring OwnUserSid()
 {
     HANDLE rawToken = nullptr;

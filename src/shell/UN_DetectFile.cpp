@@ -1,5 +1,8 @@
 #include "shell/UN_DetectFile.h"
 
+#include "shell/DroppedFiles.h"
+
+#include "startup/GF_SupportFunctions.h"
 #include "startup/SlimLock.h"
 #include "startup/WinError.h"
 #include "startup/WinHandle.h"
@@ -53,7 +56,7 @@ ComPtr<IShellWindows> CreateShellWindows()
     }
     ComPtr<IShellWindows> windows = factory ? factory() : CreateDefaultShellWindows();
     if (!windows)
-        CheckHr(E_POINTER, "CreateShellWindows");
+        ThrowHr(E_POINTER, "CreateShellWindows");
     return windows;
 }
 
@@ -99,30 +102,16 @@ std::wstring WindowText(HWND Window)
     return std::wstring(buffer, length > 0 ? length : 0);
 }
 
-std::wstring AnsiToWide(std::string_view Text)
-{
-    if (Text.empty())
-        return {};
-    int length = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring result(length > 0 ? length : 0, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), result.data(), length);
-    return result;
-}
-
-// The Index-th name of a CF_HDROP list, whatever its length; empty past the end.
-std::wstring DroppedFileName(HGLOBAL Memory, int Index)
+// The Index-th name of a CF_HDROP list held in Memory; empty past the end.
+std::wstring DroppedFileNameIn(HGLOBAL Memory, int Index)
 {
     TGlobalLock<DROPFILES> locked(Memory);
     if (locked.Get() == nullptr)
         return {};
     auto drop = static_cast<HDROP>(Memory);
-    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    if (Index < 0 || static_cast<UINT>(Index) >= count)
+    if (Index < 0 || static_cast<UINT>(Index) >= DroppedFileCount(drop))
         return {};
-    UINT length = DragQueryFileW(drop, Index, nullptr, 0);
-    std::wstring name(length, L'\0');
-    name.resize(DragQueryFileW(drop, Index, name.data(), length + 1));
-    return name;
+    return DroppedFileName(drop, static_cast<UINT>(Index));
 }
 
 // The Index-th selected item of the shell window behind Browser.
@@ -144,7 +133,7 @@ std::wstring ReadSelection(IWebBrowser2* Browser, int Index)
     CheckHr(selection->GetData(&format, medium.Put()), "IDataObject.GetData(CF_HDROP)");
     if (medium.Get().tymed != TYMED_HGLOBAL)
         return {};
-    return DroppedFileName(medium.Get().hGlobal, Index);
+    return DroppedFileNameIn(medium.Get().hGlobal, Index);
 }
 
 enum class TSearchOrder { FirstEntry, LastEntry };
@@ -174,16 +163,25 @@ ComPtr<IWebBrowser2> FindShellWindow(IShellWindows* Windows, HWND Wnd, TSearchOr
 
 TUniqueCoTaskMem<ITEMIDLIST> GetViewFolderIDList(IShellView* View)
 {
+    // A failed call may still have set the list; it is freed all the same.
     PIDLIST_ABSOLUTE list = nullptr;
     ComPtr<IPersistFolder2> folder;
-    if (SUCCEEDED(View->QueryInterface(IID_PPV_ARGS(&folder))) && SUCCEEDED(folder->GetCurFolder(&list)))
-        return TUniqueCoTaskMem<ITEMIDLIST>(list);
-    CoTaskMemFree(std::exchange(list, nullptr));
+    if (SUCCEEDED(View->QueryInterface(IID_PPV_ARGS(&folder))))
+    {
+        HRESULT hr = folder->GetCurFolder(&list);
+        TUniqueCoTaskMem<ITEMIDLIST> owned(std::exchange(list, nullptr));
+        if (SUCCEEDED(hr))
+            return owned;
+    }
     ComPtr<IPersistIDList> persist;
-    if (SUCCEEDED(View->QueryInterface(IID_PPV_ARGS(&persist))) && SUCCEEDED(persist->GetIDList(&list)))
-        return TUniqueCoTaskMem<ITEMIDLIST>(list);
-    CoTaskMemFree(list);
-    throw EWin32Error(static_cast<int>(E_NOTIMPL), std::system_category(), "GetViewFolderIDList");
+    if (SUCCEEDED(View->QueryInterface(IID_PPV_ARGS(&persist))))
+    {
+        HRESULT hr = persist->GetIDList(&list);
+        TUniqueCoTaskMem<ITEMIDLIST> owned(std::exchange(list, nullptr));
+        if (SUCCEEDED(hr))
+            return owned;
+    }
+    ThrowHr(E_NOTIMPL, "GetViewFolderIDList");
 }
 
 } // namespace

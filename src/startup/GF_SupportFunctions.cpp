@@ -32,14 +32,35 @@ std::wstring TrimControlAndBlanks(std::wstring_view S)
     return std::wstring(first, last);
 }
 
-std::wstring Utf8ToWide(std::string_view text)
+namespace
+{
+
+// Empty when the text cannot be converted.
+std::wstring MultiByteToWide(UINT CodePage, std::string_view text)
 {
     if (text.empty())
         return {};
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int length = MultiByteToWideChar(CodePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring result(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+    MultiByteToWideChar(CodePage, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
     return result;
+}
+
+} // namespace
+
+std::wstring Utf8ToWide(std::string_view text)
+{
+    return MultiByteToWide(CP_UTF8, text);
+}
+
+std::wstring AnsiToWide(std::string_view text)
+{
+    return MultiByteToWide(CP_ACP, text);
+}
+
+std::wstring WhatOf(const std::exception& Failure)
+{
+    return Utf8ToWide(Failure.what());
 }
 
 std::string WideToUtf8(std::wstring_view text)

@@ -1,10 +1,11 @@
-// Small helpers shared by every subsystem: character filtering, the one pair of
-// UTF-8 converters, truncating copies into fixed Win32 buffers, and the identity
+// Small helpers shared by every subsystem: character filtering, the text
+// converters, truncating copies into fixed Win32 buffers, and the identity
 // of the user and the process.
 #pragma once
 
 #include <bitset>
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,12 @@ std::wstring TrimControlAndBlanks(std::wstring_view S);
 int IntegerFromText(std::wstring_view Text);
 
 std::wstring Utf8ToWide(std::string_view text);
+// From the system's ANSI code page.
+std::wstring AnsiToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
+
+// A failure's message, for a log line.
+std::wstring WhatOf(const std::exception& Failure);
 
 // Copies text into a fixed, zero-terminated buffer, cut to Capacity - 1 UTF-16
 // units at most, never inside a surrogate pair.

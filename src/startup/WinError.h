@@ -30,8 +30,13 @@ inline void Check(BOOL ok, const char* api)
         ThrowLastError(api);
 }
 
+[[noreturn]] inline void ThrowHr(HRESULT hr, const char* api)
+{
+    throw EWin32Error(static_cast<int>(hr), std::system_category(), api);
+}
+
 inline void CheckHr(HRESULT hr, const char* api)
 {
     if (FAILED(hr))
-        throw EWin32Error(static_cast<int>(hr), std::system_category(), api);
+        ThrowHr(hr, api);
 }

@@ -74,14 +74,8 @@ TUniqueImageList CreateTrayImageList(int Size)
 TFmain::TFmain(TShellNotifyIcon ShellNotifyIcon)
     : imgListTrayIcons(CreateTrayImageList(TrayIconSize())), FMainThreadId(GetCurrentThreadId())
 {
-    RegisterWindowClass(MainFormClass, &TFmain::WndProc);
-    // A tool window gets no task-bar button; the form is never shown. Its caption
-    // is the application's title.
-    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, MainFormClass, _AppName.c_str(), WS_POPUP, 0, 0, 0, 0,
-                                  nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    if (window == nullptr)
-        ThrowLastError("CreateWindowExW");
-    FWindow.reset(window);
+    // Never shown; its caption is the application's title.
+    FWindow = CreateHiddenWindow(MainFormClass, _AppName.c_str(), this);
     {
         std::unique_lock lifetime(MainFormLifetime);
         Fmain = this;
@@ -166,7 +160,7 @@ void TFmain::TIF_CreateTrayIcon()
     }
     catch (const std::exception& failure)
     {
-        Log(L"[TIF_CreateTrayIcon] EX: " + Utf8ToWide(failure.what()));
+        Log(L"[TIF_CreateTrayIcon] EX: " + WhatOf(failure));
     }
 }
 
@@ -287,16 +281,6 @@ void TFmain::RefuseHandedOverCalls()
     FHandOverDone.NotifyAll();
 }
 
-LRESULT CALLBACK TFmain::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE)
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-    auto* self = reinterpret_cast<TFmain*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    return self != nullptr ? self->HandleMessage(window, message, wParam, lParam)
-                           : DefWindowProcW(window, message, wParam, lParam);
-}
-
 LRESULT TFmain::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message)
@@ -308,9 +292,6 @@ LRESULT TFmain::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
         FormClose();
         PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY:
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

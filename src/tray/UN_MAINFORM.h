@@ -75,7 +75,7 @@ private:
         bool Done = false;
     };
 
-    static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    friend LRESULT CALLBACK RouteToOwner<TFmain>(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void FormCreate(TShellNotifyIcon ShellNotifyIcon);
     void FormClose();

@@ -105,17 +105,10 @@ TqxTrayIcon::TqxTrayIcon(TShellNotifyIcon ShellNotifyIcon)
     if (FTaskbarCreatedMessage == 0)
         ThrowLastError("RegisterWindowMessageW");
 
-    RegisterWindowClass(TrayWindowClass, &TqxTrayIcon::TrayWindowProc);
-    // A top-level tool window, never shown: not HWND_MESSAGE, which would miss the
-    // "TaskbarCreated" broadcast.
-    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, TrayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), this);
-    if (window == nullptr)
-        ThrowLastError("CreateWindowExW");
-    FWindow.reset(window);
+    FWindow = CreateHiddenWindow(TrayWindowClass, L"", this);
 
     IconData.cbSize = sizeof(IconData);
-    IconData.hWnd = window;
+    IconData.hWnd = FWindow.get();
     // The bridge runs on Windows 6 and later, so the id stays 0 and the callback's
     // low word is the mouse message itself.
     IconData.uID = 0;
@@ -227,27 +220,21 @@ bool TqxTrayIcon::HideBalloonHint()
     return UpdateTray();
 }
 
-LRESULT CALLBACK TqxTrayIcon::TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT TqxTrayIcon::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-    auto* self = reinterpret_cast<TqxTrayIcon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self == nullptr)
-        return DefWindowProcW(window, message, wParam, lParam);
     // Event handlers run inside; nothing may escape into the system's dispatch.
     try
     {
-        return self->HandleMessage(window, message, wParam, lParam);
+        return HandleTrayMessage(window, message, wParam, lParam);
     }
     catch (const std::exception& failure)
     {
-        Log(L"[TqxTrayIcon.TrayWindowProc]  EX  " + Utf8ToWide(failure.what()));
+        Log(L"[TqxTrayIcon.TrayWindowProc]  EX  " + WhatOf(failure));
         return 0;
     }
 }
 
-LRESULT TqxTrayIcon::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT TqxTrayIcon::HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == FTaskbarCreatedMessage)
     {
@@ -278,9 +265,6 @@ LRESULT TqxTrayIcon::HandleMessage(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
-    case WM_NCDESTROY:
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

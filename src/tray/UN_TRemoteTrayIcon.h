@@ -17,6 +17,7 @@
 #pragma once
 
 #include "startup/WinHandle.h"
+#include "tray/WindowClass.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -150,8 +151,9 @@ public:
     bool HideBalloonHint();
 
 private:
-    static LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    friend LRESULT CALLBACK RouteToOwner<TqxTrayIcon>(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void HandleCallback(LPARAM lParam);
 
     bool AddToTray();
