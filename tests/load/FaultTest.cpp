@@ -41,7 +41,7 @@ TEST_F(LogFaultTest, LogFolderRemovedWhileServingDropsLinesThenWritingResumes)
     StartBridge(DefaultArguments());
     TWatchdog watchdog(Bridge(), 60s);
     ASSERT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO"))));
-    std::wstring folder = test_support::EnsureLogFolder();
+    std::wstring folder = EnsureBridgeLogFolder();
 
     // The bridge holds the day's file only while it writes a line; retry until
     // the folder is gone.
@@ -54,7 +54,7 @@ TEST_F(LogFaultTest, LogFolderRemovedWhileServingDropsLinesThenWritingResumes)
         ASSERT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO")))) << "request " << i;
     EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES) << "the bridge created its log folder";
 
-    test_support::EnsureLogFolder();
+    EnsureBridgeLogFolder();
     EXPECT_TRUE(test_support::WaitForLogLine(Pid(), SendLogMarker(L"folder")));
     ASSERT_FALSE(watchdog.Fired());
 }

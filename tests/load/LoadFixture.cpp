@@ -15,11 +15,6 @@ namespace load
 
 using namespace std::chrono_literals;
 
-std::wstring BridgePipeName(DWORD Pid)
-{
-    return L"\\\\.\\pipe\\uxsvc_" + std::to_wstring(Pid);
-}
-
 std::wstring Request(const std::wstring& Command, const std::vector<std::wstring>& Keys,
                      const std::vector<std::wstring>& Values)
 {
@@ -133,7 +128,7 @@ TWatchdog::~TWatchdog()
 
 void BridgeFixture::SetUp()
 {
-    test_support::EnsureLogFolder();
+    EnsureBridgeLogFolder();
 }
 
 void BridgeFixture::StartBridge(const std::wstring& Arguments)

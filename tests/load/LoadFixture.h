@@ -22,8 +22,6 @@
 namespace load
 {
 
-std::wstring BridgePipeName(DWORD Pid);
-
 // The envelope's JSON text.
 std::wstring Request(const std::wstring& Command, const std::vector<std::wstring>& Keys = {},
                      const std::vector<std::wstring>& Values = {});

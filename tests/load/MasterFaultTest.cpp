@@ -46,7 +46,7 @@ TEST_P(MasterFaultTest, SendEndsAsLoggedWhileRequestsAreServed)
     {
         master.emplace(L"master_standin.exe", std::wstring(row.StandInOptions) + L" -out=NUL");
         masterPid = master->Pid();
-        ASSERT_TRUE(test_support::WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(masterPid)));
+        ASSERT_TRUE(WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(masterPid)));
     }
     StartBridge(L"-name=Load -version=1.0 -pid=" + std::to_wstring(masterPid));
     TWatchdog watchdog(Bridge(), 60s);

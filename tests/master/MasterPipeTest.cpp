@@ -48,7 +48,7 @@ public:
                                               L" \"-out=" + FOutFile + L"\""),
           FServedPid(ServedPid.empty() ? std::to_wstring(FProcess.Pid()) : ServedPid)
     {
-        if (!test_support::WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + FServedPid))
+        if (!WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + FServedPid))
             throw std::runtime_error("the stand-in does not serve its pipe");
     }
     TStandIn(const TStandIn&) = delete;
@@ -228,7 +228,7 @@ TEST(MasterPipeSend, CancelEndsASendBlockedOnASilentMaster)
 class BridgeSendsUserInfo : public testing::Test
 {
 protected:
-    void SetUp() override { test_support::EnsureLogFolder(); }
+    void SetUp() override { EnsureBridgeLogFolder(); }
 
     // The send thread's lines; the watcher's line may come before or after END.
     static std::vector<std::wstring> SendLines(DWORD BridgePid)

@@ -101,7 +101,7 @@ protected:
     void StartServer(THandler AHandler)
     {
         Server = std::make_unique<TTestServer>(UniqueServerId(), std::move(AHandler));
-        ASSERT_TRUE(test_support::WaitForPipe(Server->PipeName()));
+        ASSERT_TRUE(WaitForPipe(Server->PipeName()));
     }
 
     static std::wstring Echo(const std::wstring& ARequest) { return L"echo " + ARequest; }

@@ -40,13 +40,13 @@ class RequestServerEndToEnd : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        test_support::EnsureLogFolder();
+        EnsureBridgeLogFolder();
         Bridge = std::make_unique<TChildProcess>(L"uxlink.exe", L"-name=Demo -version=1.0 -pid=1");
-        PipeName = L"\\\\.\\pipe\\uxsvc_" + std::to_wstring(Bridge->Pid());
+        PipeName = BridgePipeName(Bridge->Pid());
     }
     static void TearDownTestSuite() { Bridge.reset(); }
 
-    void SetUp() override { ASSERT_TRUE(test_support::WaitForPipe(PipeName)); }
+    void SetUp() override { ASSERT_TRUE(WaitForPipe(PipeName)); }
 
     static std::wstring Pid() { return std::to_wstring(Bridge->Pid()); }
 

@@ -44,7 +44,7 @@ bool HasLine(const std::vector<std::wstring>& lines, const std::wstring& text)
 class StartupTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { test_support::EnsureLogFolder(); }
+    void SetUp() override { EnsureBridgeLogFolder(); }
 };
 
 TEST_F(StartupTest, LogsCommandLineAndRunsUntilItsWindowIsClosed)

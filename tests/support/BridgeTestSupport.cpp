@@ -1,7 +1,6 @@
 #include "support/BridgeTestSupport.h"
 
 #include "startup/GF_SupportFunctions.h"
-#include "startup/UN_SystemFolders.h"
 #include "startup/UN_TxtFileLog.h"
 
 #include <cwchar>
@@ -79,20 +78,11 @@ TChildProcess::TChildProcess(std::wstring StartKey, const std::wstring& Program,
     StartTimes().Set(Pid(), std::move(StartKey));
 }
 
-std::wstring EnsureLogFolder()
-{
-    std::wstring root = GetCommonAppDataFolder() + L"QuorvixRemote\\";
-    CreateDirectoryW(root.c_str(), nullptr);
-    std::wstring logs = root + L"Logs\\";
-    CreateDirectoryW(logs.c_str(), nullptr);
-    return logs;
-}
-
 std::wstring TodaysLogFile()
 {
     SYSTEMTIME today;
     GetLocalTime(&today);
-    return TTxtFileLog::LogFileName(EnsureLogFolder() + L"QX_PIPE_BRIDGE", L".log", true, today);
+    return TTxtFileLog::LogFileName(EnsureBridgeLogFolder() + L"QX_PIPE_BRIDGE", L".log", true, today);
 }
 
 std::vector<std::wstring> LogLinesOf(DWORD Pid)
@@ -139,18 +129,6 @@ bool WaitForLogLine(DWORD Pid, const std::wstring& Needle, std::chrono::millisec
         for (const std::wstring& line : LogLinesOf(Pid))
             if (line.find(Needle) != std::wstring::npos)
                 return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
-
-bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + Timeout;
-    do
-    {
-        if (WaitNamedPipeW(PipeName.c_str(), 50))
-            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     } while (std::chrono::steady_clock::now() < deadline);
     return false;

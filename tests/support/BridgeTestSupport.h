@@ -2,6 +2,8 @@
 // sit beside the test program, and reading the bridge's daily log.
 #pragma once
 
+#include "BridgeNames.h"
+#include "PipeConnect.h"
 #include "SiblingProcess.h"
 #include "startup/WinHandle.h"
 
@@ -27,9 +29,6 @@ private:
     TChildProcess(std::wstring StartKey, const std::wstring& Program, const std::wstring& Arguments);
 };
 
-// The log folder as the installer creates it, created if missing.
-std::wstring EnsureLogFolder();
-
 // Today's bridge log file.
 std::wstring TodaysLogFile();
 
@@ -42,9 +41,6 @@ std::vector<std::wstring> LogLinesOf(DWORD Pid);
 // Polls the log until a line of Pid holds Needle, or the time is up.
 bool WaitForLogLine(DWORD Pid, const std::wstring& Needle,
                     std::chrono::milliseconds Timeout = std::chrono::seconds(10));
-
-// Polls until the bridge with this pid serves its request pipe.
-bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout = std::chrono::seconds(15));
 
 struct TToolResult
 {

@@ -18,7 +18,7 @@ class TLogEnvironment : public ::testing::Environment
 public:
     void SetUp() override
     {
-        _Log = std::make_unique<TTxtFileLog>(EnsureLogFolder() + L"QX_PIPE_BRIDGE", L".log", true);
+        _Log = std::make_unique<TTxtFileLog>(EnsureBridgeLogFolder() + L"QX_PIPE_BRIDGE", L".log", true);
         _Log->SetPrefix(std::to_wstring(GetCurrentProcessId()));
     }
     void TearDown() override { _Log->Drain(5000); }

@@ -232,7 +232,7 @@ protected:
         Record = std::wstring(temp) + L"uxlink_menu_master_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
         DeleteFileW(Record.c_str());
         Master = std::make_unique<test_support::TChildProcess>(L"master_standin.exe", L"-out=\"" + Record + L"\"");
-        ASSERT_TRUE(test_support::WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(Master->Pid())));
+        ASSERT_TRUE(WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(Master->Pid())));
         SavedMasterPid = _MasterPidText;
         _MasterPidText = std::to_wstring(Master->Pid());
         Form.TranslateAndSetStatusTrayMenu({L"Open", L"Disable", L"Logout", L"Quit"}, {1, 1, 1, 1});

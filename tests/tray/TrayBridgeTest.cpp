@@ -27,7 +27,6 @@ using test_support::LogLinesOf;
 using test_support::RunServiceClient;
 using test_support::TChildProcess;
 using test_support::WaitForLogLine;
-using test_support::WaitForPipe;
 
 namespace
 {
@@ -182,7 +181,7 @@ class TrayBridgeTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        test_support::EnsureLogFolder();
+        EnsureBridgeLogFolder();
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         MasterRecord = std::wstring(temp) + L"uxlink_tray_master_" + std::to_wstring(GetCurrentProcessId()) + L"_" +

@@ -4,6 +4,7 @@
 
 #include "startup/WinError.h"
 #include "startup/WinHandle.h"
+#include "tray/WindowClass.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -81,13 +82,7 @@ LRESULT CALLBACK BareTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 TUniqueWindow CreateHiddenWindow()
 {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = BareTrayProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = BareTrayClass;
-    if (RegisterClassExW(&windowClass) == 0)
-        ThrowLastError("RegisterClassExW");
+    RegisterWindowClass(BareTrayClass, BareTrayProc);
     TUniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, BareTrayClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                          GetModuleHandleW(nullptr), nullptr));
     if (!window)

@@ -9,35 +9,20 @@
 #include "BarePrograms.h"
 #include "BenchFigures.h"
 #include "BridgeBench.h"
+#include "CommandLine.h"
 #include "LogBench.h"
 
 #include "startup/GF_SupportFunctions.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace
 {
-
-struct TLocalFree
-{
-    void operator()(wchar_t** arguments) const noexcept { LocalFree(arguments); }
-};
-
-std::vector<std::wstring> Arguments()
-{
-    int count = 0;
-    std::unique_ptr<wchar_t*, TLocalFree> arguments(CommandLineToArgvW(GetCommandLineW(), &count));
-    if (!arguments)
-        return {};
-    return std::vector<std::wstring>(arguments.get() + 1, arguments.get() + count);
-}
 
 struct TOptions
 {
@@ -92,7 +77,7 @@ int main()
 {
     try
     {
-        std::vector<std::wstring> arguments = Arguments();
+        std::vector<std::wstring> arguments = CommandLineArguments();
         if (arguments.size() == 2 && arguments[0] == L"--bare-echo")
             bench::RunBareEcho(arguments[1]);
         if (arguments.size() == 1 && arguments[0] == L"--bare-tray")

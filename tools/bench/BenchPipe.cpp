@@ -79,16 +79,4 @@ TExchange Exchange(const std::wstring& PipeName, const std::string& RequestPaylo
     return exchange;
 }
 
-bool WaitUntilServed(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + Timeout;
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        if (WaitNamedPipeW(PipeName.c_str(), 50))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 } // namespace bench

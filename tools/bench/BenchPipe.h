@@ -32,7 +32,4 @@ struct TExchange
 };
 TExchange Exchange(const std::wstring& PipeName, const std::string& RequestPayload);
 
-// True once PipeName offers an instance, or false after Timeout.
-bool WaitUntilServed(const std::wstring& PipeName, std::chrono::milliseconds Timeout);
-
 } // namespace bench

@@ -1,8 +1,9 @@
 #include "BridgeBench.h"
 
 #include "BenchPipe.h"
-#include "BenchProcess.h"
+#include "BridgeNames.h"
 #include "ProcessFigures.h"
+#include "SiblingProcess.h"
 
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
@@ -27,14 +28,14 @@ using tool_shared::TProcessFigures;
 constexpr wchar_t BridgeProgram[] = L"uxlink.exe";
 constexpr wchar_t BenchProgram[] = L"bench.exe";
 
+bool FileExists(const std::wstring& Path)
+{
+    return GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::string RequestPayload(const wchar_t* command)
 {
     return PipeFrame::EncodeText(TTPPipeMessage::MakeMessage(command, {}, {}));
-}
-
-std::wstring BridgePipeName(DWORD pid)
-{
-    return L"\\\\.\\pipe\\uxsvc_" + std::to_wstring(pid);
 }
 
 std::wstring BridgeArguments()
@@ -49,15 +50,6 @@ std::wstring UniqueBarePipeName(const wchar_t* purpose)
     static std::atomic<int> serial{0};
     return L"\\\\.\\pipe\\uxbench_" + std::wstring(purpose) + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
            std::to_wstring(++serial);
-}
-
-// The installer creates the log folder and the bridge never does; without it the
-// bridge would skip every write and be measured lighter than it runs.
-void EnsureBridgeLogFolder()
-{
-    std::wstring product = GetCommonAppDataFolder() + L"QuorvixRemote\\";
-    CreateDirectoryW(product.c_str(), nullptr);
-    CreateDirectoryW((product + L"Logs\\").c_str(), nullptr);
 }
 
 // What "SUINFO" asks the system for, timed in this process: the part of its round
@@ -252,7 +244,7 @@ void TRunner::IdleCost()
     Progress("idle cost");
     TServed bridge = StartBridge();
     TSiblingProcess bareTray(BenchProgram, L"--bare-tray");
-    WaitUntilServed(bridge.PipeName, 15s);
+    WaitForPipe(bridge.PipeName, 15s);
     // Start-up work (the announcement to the master, the first log lines) is over
     // before the idle time is counted.
     WaitUntilIdle(bridge.Process.Pid());
@@ -269,15 +261,17 @@ void TRunner::IdleCost()
 
 void TRunner::Run()
 {
+    // The installer creates the log folder and the bridge never does; without it
+    // the bridge would skip every write and be measured lighter than it runs.
     EnsureBridgeLogFolder();
     TServed bridge = StartBridge();
     TServed bare = StartBareEcho(L"echo");
-    if (!WaitUntilServed(bare.PipeName, 15s))
+    if (!WaitForPipe(bare.PipeName, 15s))
     {
         FTable.AddMissing("bridge measurements", "the bare echo server did not start");
         return;
     }
-    if (!WaitUntilServed(bridge.PipeName, 15s))
+    if (!WaitForPipe(bridge.PipeName, 15s))
     {
         FTable.AddMissing("bridge measurements", "uxlink.exe does not serve its request pipe");
         return;

@@ -1,6 +1,8 @@
 // master_standin: stands in for the product's master process. It serves
 // \\.\pipe\clientremotepipe<pid>, prints every envelope it receives as one line and
 // answers each with an envelope of its own, or otherwise when told to.
+#include "CommandLine.h"
+
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
@@ -8,11 +10,9 @@
 #include "startup/WinHandle.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -66,14 +66,9 @@ unsigned long NumberOf(const std::wstring& Text)
 
 TOptions ReadOptions()
 {
-    int count = 0;
-    std::unique_ptr<LPWSTR, decltype(&LocalFree)> args(CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
-    if (!args)
-        ThrowLastError("CommandLineToArgvW");
     TOptions options;
-    for (int i = 1; i < count; ++i)
+    for (const std::wstring& arg : CommandLineArguments())
     {
-        std::wstring arg = args.get()[i];
         std::size_t equals = arg.find(L'=');
         std::wstring name = arg.substr(0, equals);
         std::wstring value = equals == std::wstring::npos ? L"" : arg.substr(equals + 1);

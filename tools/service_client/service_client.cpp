@@ -7,13 +7,15 @@
 // not be opened in time; 3 the bridge closed the connection without an answer;
 // 4 no answer in time; 5 the exchange failed otherwise. Every exit but 0 explains
 // itself in one line on stderr.
+#include "CommandLine.h"
+#include "PipeConnect.h"
+
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -91,14 +93,11 @@ DWORD MillisecondsUntil(ULONGLONG ADeadline)
     return now >= ADeadline ? 0 : static_cast<DWORD>(ADeadline - now);
 }
 
-// The rights the bridge grants the service side: not GENERIC_WRITE, whose
-// FILE_CREATE_PIPE_INSTANCE the pipe refuses to everyone but the bridge's user.
 TUniqueHandle OpenPipe(const std::wstring& AName, ULONGLONG ADeadline)
 {
     for (;;)
     {
-        TUniqueHandle pipe(CreateFileW(AName.c_str(), FILE_READ_DATA | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_OVERLAPPED, nullptr));
+        TUniqueHandle pipe = OpenAsServiceSide(AName, FILE_FLAG_OVERLAPPED);
         if (pipe || MillisecondsUntil(ADeadline) == 0)
             return pipe;
         // Busy: every instance is taken; not found: the bridge is starting or gone.
@@ -187,13 +186,8 @@ int Exchange(const TArguments& AArguments)
 
 int main()
 {
-    int count = 0;
-    TUniqueLocal<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
-    std::vector<std::wstring> args;
-    for (int i = 1; i < count; ++i)
-        args.emplace_back(argv.get()[i]);
     TArguments arguments;
-    if (!ParseArguments(args, arguments))
+    if (!ParseArguments(CommandLineArguments(), arguments))
         return Fail(ecUsage, L"usage: service_client.exe <bridge pid> <COMMAND> [name=value ...] [--timeout=<ms>]");
     return Exchange(arguments);
 }

@@ -4,15 +4,20 @@
 
 #include <thread>
 
+TUniqueHandle OpenAsServiceSide(const std::wstring& PipeName, DWORD Flags)
+{
+    // Not GENERIC_WRITE: it also asks for FILE_CREATE_PIPE_INSTANCE, which the
+    // bridge's pipe grants nobody but the bridge's own user.
+    return TUniqueHandle(
+        CreateFileW(PipeName.c_str(), FILE_READ_DATA | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING, Flags, nullptr));
+}
+
 TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + Timeout;
     for (;;)
     {
-        // The rights the pipe grants the service side; GENERIC_WRITE would also ask
-        // for FILE_CREATE_PIPE_INSTANCE, which it does not grant.
-        TUniqueHandle pipe(CreateFileW(PipeName.c_str(), FILE_READ_DATA | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING, 0,
-                                       nullptr));
+        TUniqueHandle pipe = OpenAsServiceSide(PipeName);
         if (pipe)
             return pipe;
         DWORD error = GetLastError();
@@ -25,4 +30,16 @@ TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseco
         else
             std::this_thread::yield();
     }
+}
+
+bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + Timeout;
+    do
+    {
+        if (WaitNamedPipeW(PipeName.c_str(), 50))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }

@@ -6,6 +6,13 @@
 #include <chrono>
 #include <string>
 
+// One attempt to open PipeName with the rights the bridge grants the service side;
+// empty (GetLastError says why) when it fails. Flags as for CreateFileW.
+TUniqueHandle OpenAsServiceSide(const std::wstring& PipeName, DWORD Flags = 0);
+
 // Opens PipeName for blocking reads and writes, waiting for a free instance until
 // Timeout; empty when the server never offered one.
 TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout);
+
+// Polls until PipeName offers an instance; false after Timeout.
+bool WaitForPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout = std::chrono::seconds(15));
