@@ -302,27 +302,6 @@ TEST_F(BridgeSendsUserInfo, RefusesAPipeNotServedByTheMaster)
     EXPECT_TRUE(squatter.Envelopes().empty());
 }
 
-HWND WindowOfProcess(DWORD Pid)
-{
-    struct TSearch
-    {
-        DWORD Pid;
-        HWND Found;
-    } search{Pid, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<TSearch*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner != s->Pid)
-                return TRUE;
-            s->Found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
 TEST_F(BridgeSendsUserInfo, SilentMasterIsGivenUpAndTheSendThreadEnds)
 {
     TStandIn silent(L"-noanswer -requests=1");
@@ -341,7 +320,7 @@ TEST_F(BridgeSendsUserInfo, SilentMasterIsGivenUpAndTheSendThreadEnds)
                                            L"[TTHSendMSGToMasterPipe.Execute ] END SUINFO",
                                        }));
 
-    HWND form = WindowOfProcess(bridge.Pid());
+    HWND form = test_support::TopWindowOf(bridge.Pid());
     ASSERT_NE(form, nullptr);
     DWORD_PTR result = 0;
     EXPECT_NE(SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result), 0)

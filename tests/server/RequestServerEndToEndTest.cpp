@@ -7,6 +7,7 @@
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 #include "support/BridgeTestSupport.h"
+#include "support/MessagePump.h"
 
 #include <windows.h>
 
@@ -22,17 +23,10 @@ using namespace std::chrono_literals;
 using server_test::TPipeTestClient;
 using test_support::RunServiceClient;
 using test_support::TChildProcess;
+using test_support::AnswerOf;
 using test_support::TToolResult;
 
 const std::wstring Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";
-
-TTPPipeMessage AnswerOf(const TToolResult& AResult)
-{
-    std::string text = AResult.Output;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return TTPPipeMessage(Utf8ToWide(text));
-}
 
 // One bridge for the whole suite; starting it is the slow part.
 class RequestServerEndToEnd : public ::testing::Test
@@ -104,12 +98,7 @@ TEST_F(RequestServerEndToEnd, ReqclbrhReportsTheFilesAnotherProgramPutOnTheClipb
     // The clipboard's owner is this thread's window: keep its messages flowing
     // while the bridge reads what it put there.
     auto running = std::async(std::launch::async, [] { return RunServiceClient(Pid() + L" REQCLBRH"); });
-    while (running.wait_for(10ms) != std::future_status::ready)
-    {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-    }
+    ASSERT_TRUE(test_support::PumpUntil([&] { return running.wait_for(0ms) == std::future_status::ready; }, 30s));
     TToolResult result = running.get();
     ASSERT_EQ(result.ExitCode, 0u);
     EXPECT_EQ(AnswerOf(result).DataList(),

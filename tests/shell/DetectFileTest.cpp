@@ -2,6 +2,7 @@
 #include "TestWindows.h"
 
 #include "shell/UN_DetectFile.h"
+#include "support/MessagePump.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -21,17 +22,14 @@ using namespace std::chrono_literals;
 using test_windows::TWindowChain;
 using test_windows::FolderWindow;
 using test_windows::TWindowKind;
-using test_windows::WaitPumping;
-
-// Wine's shell writes the GUID of a parsing name in small letters.
-const wchar_t* const ComputerFolder = L"::{20d04fe0-3aea-1069-a2d8-08002b30309d}";
+using test_support::PumpUntil;
 
 // Waits until the detection thread has let go of the detector: the owner drops its
 // own reference at once, as a request that stops waiting does, so the detector
 // must live on for the thread alone.
 bool WaitForDetectionEnd(const std::weak_ptr<TDetectM>& Detector, std::chrono::milliseconds Timeout = 10s)
 {
-    return WaitPumping([&] { return Detector.expired(); }, Timeout);
+    return PumpUntil([&] { return Detector.expired(); }, Timeout);
 }
 
 // What one detection reported through OnData: its paths and its classification.
@@ -197,8 +195,8 @@ TEST_F(DetectionTest, TakesTheSelectionOrTheFolderOfTheForegroundExplorerWindow)
          std::vector<std::wstring>{L"C:\\" + std::wstring(300, L'n')}},
         {"nothing selected: the folder shown", {{nullptr, {}, L"C:\\users"}}, std::vector<std::wstring>{L"C:\\users"}},
         {"nothing selected: a drive root", {{nullptr, {}, L"C:\\"}}, std::vector<std::wstring>{L"C:\\"}},
-        {"nothing selected: a virtual folder", {{nullptr, {}, ComputerFolder}},
-         std::vector<std::wstring>{ComputerFolder}},
+        {"nothing selected: a virtual folder", {{nullptr, {}, fake_shell::ComputerFolder}},
+         std::vector<std::wstring>{fake_shell::ComputerFolder}},
         {"folder from IPersistIDList", {{nullptr, {}, L"C:\\users", TFolderOffer::PersistIDList}},
          std::vector<std::wstring>{L"C:\\users"}},
         {"folder from IPersistIDList after IPersistFolder2 failed",
@@ -307,16 +305,16 @@ TEST_F(DetectionTest, OneDetectorRunsOneDetectionAtATime)
         std::lock_guard guard(lock);
         return reports == Count;
     };
-    ASSERT_TRUE(WaitPumping([&] { return reportsAre(1); }));
+    ASSERT_TRUE(PumpUntil([&] { return reportsAre(1); }));
     // The second detection needs about 110 ms once it may start; it must not start
     // while the first one is still reporting.
-    EXPECT_FALSE(WaitPumping([&] { return reportsAre(2); }, 500ms));
+    EXPECT_FALSE(PumpUntil([&] { return reportsAre(2); }, 500ms));
     {
         std::lock_guard guard(lock);
         released = true;
     }
     changed.notify_all();
-    EXPECT_TRUE(WaitPumping([&] { return reportsAre(2); }));
+    EXPECT_TRUE(PumpUntil([&] { return reportsAre(2); }));
     std::weak_ptr<TDetectM> watched = detector;
     detector.reset();
     EXPECT_TRUE(WaitForDetectionEnd(watched));

@@ -8,14 +8,13 @@
 #include "server/UCalcRequestDispatcher.h"
 #include "shell/UN_DetectFile.h"
 #include "startup/UN_GlobalVars.h"
-#include "support/BridgeTestSupport.h"
+#include "support/MessagePump.h"
 #include "support/OwnLog.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <future>
 #include <optional>
@@ -26,15 +25,9 @@ namespace
 using namespace std::chrono_literals;
 using test_windows::TWindowChain;
 using test_windows::FolderWindow;
-using test_windows::TWindowKind;
-using test_windows::WaitPumping;
+using test_support::PumpUntil;
 
 const std::wstring Tag = L"[TCalcRequestDispatcher.InternalProcessRequest]";
-
-std::vector<std::wstring> OwnLogLines()
-{
-    return test_support::OwnLogLinesFrom(0);
-}
 
 // A folder of real files under the temporary folder, removed at the end.
 class TTempFolder
@@ -75,19 +68,18 @@ protected:
     {
         fake_shell::Uninstall();
         // A detection may outlast its request; it must still release all it took.
-        EXPECT_TRUE(WaitPumping([] { return fake_shell::LiveObjects() == 0; }));
+        EXPECT_TRUE(PumpUntil([] { return fake_shell::LiveObjects() == 0; }));
     }
 
     // Runs the request on another thread, as the server's worker does, while this
     // thread serves the test's windows; the answer and the lines logged meanwhile.
     std::wstring Run(const std::wstring& Request)
     {
-        std::size_t first = OwnLogLines().size();
+        std::size_t first = test_support::OwnLogLineCount();
         auto running = std::async(std::launch::async, [this, Request] { return FDispatcher.ProcessRequest(Request); });
-        EXPECT_TRUE(WaitPumping([&] { return running.wait_for(0s) == std::future_status::ready; }, 30s));
+        EXPECT_TRUE(PumpUntil([&] { return running.wait_for(0s) == std::future_status::ready; }, 30s));
         std::wstring answer = running.get();
-        std::vector<std::wstring> lines = OwnLogLines();
-        Lines.assign(lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())), lines.end());
+        Lines = test_support::OwnLogLinesFrom(first);
         return answer;
     }
 
@@ -129,7 +121,7 @@ TEST_F(DropFolderRequest, AnswersTheFolderOfWhatIsSelectedOrShown)
         {"nothing selected gives the folder shown", {}, first, first},
         {"a drive root", {}, L"C:\\", L"C:\\"},
         {"a selected path that does not exist", {missing}, L"C:\\", L""},
-        {"a virtual folder", {}, L"::{20d04fe0-3aea-1069-a2d8-08002b30309d}", L""},
+        {"a virtual folder", {}, fake_shell::ComputerFolder, L""},
     };
     for (const TDropCase& row : cases)
     {
@@ -199,19 +191,18 @@ TEST_F(DropFolderRequest, AConcurrentRequestWaitsItsTurn)
     TWindowChain window(FolderWindow);
     window.PointAt();
     std::wstring dropRequest = DropRequest(L"waiting");
-    std::size_t first = OwnLogLines().size();
+    std::size_t first = test_support::OwnLogLineCount();
     auto drop = std::async(std::launch::async, [&] { return FDispatcher.ProcessRequest(dropRequest); });
-    ASSERT_TRUE(test_support::WaitForLogLine(GetCurrentProcessId(), Tag + L" BEGIN: " + dropRequest));
+    ASSERT_TRUE(test_support::WaitForOwnLogLine(Tag + L" BEGIN: " + dropRequest));
     std::wstring suinfoRequest = TTPPipeMessage::MakeMessage(L"SUINFO", {}, {});
     auto suinfo = std::async(std::launch::async, [&] { return FDispatcher.ProcessRequest(suinfoRequest); });
 
-    ASSERT_TRUE(WaitPumping([&] { return suinfo.wait_for(0s) == std::future_status::ready; }, 30s));
+    ASSERT_TRUE(PumpUntil([&] { return suinfo.wait_for(0s) == std::future_status::ready; }, 30s));
     EXPECT_EQ(drop.wait_for(0s), std::future_status::ready) << "SUINFO was answered during the drop request";
     EXPECT_EQ(drop.get(), L"");
     EXPECT_EQ(TTPPipeMessage(suinfo.get()).Name(), L"Result");
 
-    std::vector<std::wstring> lines = OwnLogLines();
-    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())));
+    std::vector<std::wstring> lines = test_support::OwnLogLinesFrom(first);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], Tag + L" BEGIN: " + dropRequest);
     EXPECT_EQ(lines[1], Tag + L" BEGIN: " + suinfoRequest);

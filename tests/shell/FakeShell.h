@@ -16,6 +16,10 @@
 namespace fake_shell
 {
 
+// The parsing name of the Computer folder, a virtual folder; Wine's shell writes
+// the GUID in small letters.
+inline const wchar_t* const ComputerFolder = L"::{20d04fe0-3aea-1069-a2d8-08002b30309d}";
+
 // How the fake view hands out the ID list of the folder it shows.
 enum class TFolderOffer
 {

@@ -1,5 +1,7 @@
 #include "TestWindows.h"
 
+#include "support/MessagePump.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -62,14 +64,14 @@ TWindowChain::TWindowChain(const std::vector<TWindowKind>& Chain)
             FTop = parent;
     }
     FLeaf = parent;
-    PumpMessages();
+    test_support::DispatchWaitingMessages();
 }
 
 void TWindowChain::PointAt() const
 {
     SetForegroundWindow(FTop);
     SetCursorPos(Center().x, Center().y);
-    PumpMessages();
+    test_support::DispatchWaitingMessages();
 }
 
 TWindowChain::~TWindowChain()
@@ -84,14 +86,7 @@ void TWindowChain::Destroy()
 {
     DestroyWindow(std::exchange(FTop, nullptr));
     FLeaf = nullptr;
-    PumpMessages();
-}
-
-void PumpMessages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&message);
+    test_support::DispatchWaitingMessages();
 }
 
 } // namespace test_windows

@@ -51,22 +51,4 @@ private:
     HWND FLeaf = nullptr;
 };
 
-// Delivers the messages queued for this thread's windows.
-void PumpMessages();
-
-// Waits until Condition holds or the time is up, while serving this thread's windows:
-// another thread that reads their texts sends a message to this one.
-template <typename TCondition>
-bool WaitPumping(TCondition Condition, std::chrono::milliseconds Timeout = std::chrono::seconds(10))
-{
-    for (auto deadline = std::chrono::steady_clock::now() + Timeout; std::chrono::steady_clock::now() < deadline;)
-    {
-        if (Condition())
-            return true;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        PumpMessages();
-    }
-    return Condition();
-}
-
 } // namespace test_windows

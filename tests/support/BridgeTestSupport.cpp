@@ -171,4 +171,38 @@ TToolResult RunServiceClient(const std::wstring& Arguments)
     return result;
 }
 
+TTPPipeMessage AnswerOf(const TToolResult& Result)
+{
+    std::string text = Result.Output;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return TTPPipeMessage(Utf8ToWide(text));
+}
+
+HWND TopWindowOf(DWORD Pid, const wchar_t* ClassName)
+{
+    struct TSearch
+    {
+        DWORD Pid;
+        const wchar_t* ClassName;
+        HWND Found = nullptr;
+    } search{Pid, ClassName};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* wanted = reinterpret_cast<TSearch*>(param);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (pid != wanted->Pid)
+                return TRUE;
+            wchar_t className[64] = {};
+            GetClassNameW(window, className, 64);
+            if (wanted->ClassName != nullptr && std::wstring(className) != wanted->ClassName)
+                return TRUE;
+            wanted->Found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
 } // namespace test_support

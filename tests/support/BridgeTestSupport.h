@@ -5,6 +5,7 @@
 #include "BridgeNames.h"
 #include "PipeConnect.h"
 #include "SiblingProcess.h"
+#include "messages/UPipeMessage.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
@@ -51,5 +52,12 @@ struct TToolResult
 // Runs service_client.exe from the bin folder with Arguments and collects what it
 // prints on stdout.
 TToolResult RunServiceClient(const std::wstring& Arguments);
+
+// The answer the bridge gave, as service_client printed it.
+TTPPipeMessage AnswerOf(const TToolResult& Result);
+
+// A top-level window of process Pid, of class ClassName when one is given; null
+// when there is none.
+HWND TopWindowOf(DWORD Pid, const wchar_t* ClassName = nullptr);
 
 } // namespace test_support

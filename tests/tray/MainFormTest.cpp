@@ -24,7 +24,7 @@
 
 using namespace std::chrono_literals;
 using tray_test::MenuStateOf;
-using tray_test::PumpUntil;
+using test_support::PumpUntil;
 using tray_test::TItemState;
 
 namespace
@@ -82,7 +82,7 @@ TEST_F(MainFormTest, RightPressBeforeAnyLabelsShowsOnlyTheSeparator)
 
 TEST_F(MainFormTest, TranslateFromAnotherThreadSetsCaptionsAndVisibility)
 {
-    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([this] {
+    ASSERT_TRUE(test_support::RunOnWorkerWhilePumping([this] {
         Form.TranslateAndSetStatusTrayMenu({L"Apri", L"Disabilita", L"Esci", L"Chiudi"}, {1, 0, 1, 1});
     }));
     EXPECT_EQ(MenuStateOf(Form.TrayMenu), (std::vector<TItemState>{{0, L"Apri", true},
@@ -131,7 +131,7 @@ TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
     std::vector<int> order;
     std::vector<DWORD> threads;
     bool failureCameBack = false;
-    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([&] {
+    ASSERT_TRUE(test_support::RunOnWorkerWhilePumping([&] {
         for (int i = 0; i < 20; ++i)
             Form.RunOnMainThread([&, i] {
                 order.push_back(i);
@@ -156,7 +156,7 @@ TEST_F(MainFormTest, HandedOverCallsRunOnTheMainThreadInOrderAndFailuresReturn)
 TEST_F(MainFormTest, BalloonFromAnotherThreadIsShownBeforeTheCallReturns)
 {
     ShellMessages.clear();
-    ASSERT_TRUE(tray_test::RunOnWorkerWhilePumping([this] {
+    ASSERT_TRUE(test_support::RunOnWorkerWhilePumping([this] {
         Form.ShowBallonHint(L"Title", L"Text", TQXBalloonHintIcon::bsbitNone, 3);
         // Read on this thread right after the return: the tray work is done.
         EXPECT_EQ(Form.TrayIcon->IconIndex(), 3);

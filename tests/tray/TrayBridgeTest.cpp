@@ -33,33 +33,6 @@ namespace
 
 constexpr UINT TrayCallbackMessage = 0x800;
 
-struct TFoundWindow
-{
-    DWORD Pid;
-    const wchar_t* ClassName;
-    HWND Window = nullptr;
-};
-
-// A top-level window of the given process and class.
-HWND FindWindowOf(DWORD Pid, const wchar_t* ClassName)
-{
-    TFoundWindow search{Pid, ClassName};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* wanted = reinterpret_cast<TFoundWindow*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t className[64] = {};
-            GetClassNameW(window, className, 64);
-            if (pid != wanted->Pid || std::wstring(className) != wanted->ClassName)
-                return TRUE;
-            wanted->Window = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Window;
-}
-
 // A popup menu open anywhere on the desktop.
 bool AnyMenuOpen()
 {
@@ -126,25 +99,16 @@ std::string TrayDescription()
     return text.str();
 }
 
-// The answer the bridge gave, as the service side's client printed it.
-TTPPipeMessage AnswerOf(const test_support::TToolResult& Result)
-{
-    std::string text = Result.Output;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return TTPPipeMessage(Utf8ToWide(text));
-}
-
 bool IsOk(const test_support::TToolResult& Result)
 {
-    const TTPPipeMessage answer = AnswerOf(Result);
+    const TTPPipeMessage answer = test_support::AnswerOf(Result);
     return Result.ExitCode == 0 && answer.Name() == L"Result" && answer.GetData(L"Result") == L"OK";
 }
 
 // The first visible popup menu of the process, or null.
 HWND OpenMenuOf(DWORD Pid)
 {
-    HWND menu = FindWindowOf(Pid, L"#32768");
+    HWND menu = test_support::TopWindowOf(Pid, L"#32768");
     return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
 }
 
@@ -202,7 +166,7 @@ protected:
         Bridge = std::make_unique<TChildProcess>(
             L"uxlink.exe", L"-name=Quorvix Remote -version=1.2 -pid=" + std::to_wstring(Master->Pid()) + L" " + Extra);
         ASSERT_TRUE(WaitForLogLine(Bridge->Pid(), L"[TFmain.FormCreate()] END ", 20s));
-        IconWindow = FindWindowOf(Bridge->Pid(), L"TqxTrayIconWindow");
+        IconWindow = test_support::TopWindowOf(Bridge->Pid(), L"TqxTrayIconWindow");
         ASSERT_NE(IconWindow, nullptr);
     }
 

@@ -19,8 +19,8 @@
 
 using namespace std::chrono_literals;
 using tray_test::PixelsOf;
-using tray_test::PumpFor;
-using tray_test::PumpUntil;
+using test_support::PumpFor;
+using test_support::PumpUntil;
 
 namespace
 {

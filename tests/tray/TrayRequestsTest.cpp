@@ -20,7 +20,7 @@
 using namespace std::chrono_literals;
 using tray_test::PixelsOf;
 using tray_test::MenuStateOf;
-using tray_test::PumpUntil;
+using test_support::PumpUntil;
 using tray_test::TItemState;
 
 namespace
@@ -34,7 +34,7 @@ protected:
                          const std::vector<std::wstring>& Values)
     {
         std::wstring answer = Answer(Command, Keys, Values);
-        EXPECT_TRUE(tray_test::RunOnWorkerWhilePumping([this] { Dispatcher.RunAfterAnswer(); }));
+        EXPECT_TRUE(test_support::RunOnWorkerWhilePumping([this] { Dispatcher.RunAfterAnswer(); }));
         return answer;
     }
 
@@ -43,7 +43,7 @@ protected:
     {
         const std::wstring request = TTPPipeMessage::MakeMessage(Command, Keys, Values);
         std::wstring answer;
-        EXPECT_TRUE(tray_test::RunOnWorkerWhilePumping([&] { answer = Dispatcher.ProcessRequest(request); }));
+        EXPECT_TRUE(test_support::RunOnWorkerWhilePumping([&] { answer = Dispatcher.ProcessRequest(request); }));
         return answer;
     }
 
@@ -120,14 +120,14 @@ TEST_F(TrayRequestsTest, BalloonIconIndexChoosesThePictureAndItsAbsenceIsMinusOn
 TEST_F(TrayRequestsTest, CloseAnswersOkRemovesTheIconAndEndsTheLoop)
 {
     ShellMessages.clear();
-    tray_test::TakeQuitSeen();
+    test_support::TakeQuitSeen();
     EXPECT_EQ(Answer(L"REQCPIPE", {}, {}), Ok);
     EXPECT_FALSE(Form.TrayIcon->IconVisible());
     EXPECT_EQ(ShellMessages, (std::vector<DWORD>{NIM_DELETE}));
     // The loop, and so the process, ends only once the answer has been written.
-    EXPECT_FALSE(tray_test::TakeQuitSeen());
-    EXPECT_TRUE(tray_test::RunOnWorkerWhilePumping([this] { Dispatcher.RunAfterAnswer(); }));
-    EXPECT_TRUE(tray_test::TakeQuitSeen()) << "the message loop would go on";
+    EXPECT_FALSE(test_support::TakeQuitSeen());
+    EXPECT_TRUE(test_support::RunOnWorkerWhilePumping([this] { Dispatcher.RunAfterAnswer(); }));
+    EXPECT_TRUE(test_support::TakeQuitSeen()) << "the message loop would go on";
 
     // Later tray requests are still answered, and change nothing.
     EXPECT_EQ(Request(L"REQTISHOW", {L"title", L"text"}, {L"t", L"x"}), Ok);

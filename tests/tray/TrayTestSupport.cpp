@@ -23,44 +23,7 @@ struct TScreenDc
     ~TScreenDc() { ReleaseDC(nullptr, Dc); }
 };
 
-thread_local bool QuitSeen = false;
-
-void DispatchWaiting()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-    {
-        if (message.message == WM_QUIT)
-            QuitSeen = true;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
 } // namespace
-
-bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + Timeout;
-    while (!Done())
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        DispatchWaiting();
-    }
-    return true;
-}
-
-bool TakeQuitSeen()
-{
-    return std::exchange(QuitSeen, false);
-}
-
-void PumpFor(std::chrono::milliseconds Duration)
-{
-    PumpUntil([] { return false; }, Duration);
-}
 
 HWND WaitForOpenMenu(std::chrono::milliseconds Timeout)
 {
@@ -104,16 +67,6 @@ std::vector<std::uint32_t> PixelsOf(HIMAGELIST List, int Index)
 {
     TUniqueIcon icon(ImageList_GetIcon(List, Index, ILD_NORMAL));
     return PixelsOf(icon.get());
-}
-
-bool RunOnWorkerWhilePumping(const std::function<void()>& Work, std::chrono::milliseconds Timeout)
-{
-    std::atomic<bool> done = false;
-    std::jthread worker([&] {
-        Work();
-        done = true;
-    });
-    return PumpUntil([&] { return done.load(); }, Timeout);
 }
 
 void PrintTo(const TItemState& Item, std::ostream* Out)

@@ -1,8 +1,9 @@
-// What the tray tests share: pumping the test thread's messages (the tray's
-// windows and timers live on it) and reading the pixels of an icon, so that a
-// test can tell which picture went to the shell.
+// What the tray tests share: the open menu, the menu's items and the pixels of an
+// icon, so that a test can tell which picture went to the shell. The tray's
+// windows and timers live on the test thread, which pumps with support/MessagePump.
 #pragma once
 
+#include "support/MessagePump.h"
 #include "tray/UN_TRemoteTrayIcon.h"
 
 #include <windows.h>
@@ -18,22 +19,8 @@
 namespace tray_test
 {
 
-// Dispatches the thread's messages until Done or the time is up; returns Done().
-bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout);
-
-// Whether the pumps above took a WM_QUIT off the queue since the last call.
-bool TakeQuitSeen();
-
-// Dispatches the thread's messages for Duration.
-void PumpFor(std::chrono::milliseconds Duration);
-
 // The popup menu window that opens on the desktop within Timeout, or null.
 HWND WaitForOpenMenu(std::chrono::milliseconds Timeout = std::chrono::seconds(5));
-
-// Runs Work on another thread, as the request server's worker would, while this
-// (main) thread pumps; false when Work did not end in time.
-bool RunOnWorkerWhilePumping(const std::function<void()>& Work,
-                             std::chrono::milliseconds Timeout = std::chrono::seconds(10));
 
 // One tray menu item as the user would see it.
 struct TItemState
