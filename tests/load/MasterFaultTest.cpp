@@ -3,6 +3,8 @@
 // request server and the tray answer all the while. The master stand-in plays the master.
 #include "LoadFixture.h"
 
+#include "support/MasterStandIn.h"
+
 #include <algorithm>
 
 using namespace std::chrono_literals;
@@ -40,15 +42,11 @@ class MasterFaultTest : public BridgeFixture, public ::testing::WithParamInterfa
 TEST_P(MasterFaultTest, SendEndsAsLoggedWhileRequestsAreServed)
 {
     const TMasterCase& row = GetParam();
-    std::optional<test_support::TChildProcess> master;
-    DWORD masterPid = GetCurrentProcessId(); // serves no master pipe
+    std::optional<test_support::TStandIn> master;
+    std::wstring masterPid = std::to_wstring(GetCurrentProcessId()); // serves no master pipe
     if (row.StandInOptions != nullptr)
-    {
-        master.emplace(L"master_standin.exe", std::wstring(row.StandInOptions) + L" -out=NUL");
-        masterPid = master->Pid();
-        ASSERT_TRUE(WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(masterPid)));
-    }
-    StartBridge(L"-name=Load -version=1.0 -pid=" + std::to_wstring(masterPid));
+        masterPid = master.emplace(row.StandInOptions).ServedPid();
+    StartBridge(L"-name=Load -version=1.0 -pid=" + masterPid);
     TWatchdog watchdog(Bridge(), 60s);
 
     ASSERT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO"))));

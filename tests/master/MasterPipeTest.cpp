@@ -6,6 +6,7 @@
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_SystemFolders.h"
 #include "support/BridgeTestSupport.h"
+#include "support/MasterStandIn.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 using namespace std::chrono_literals;
 using test_support::LogLinesOf;
 using test_support::TChildProcess;
+using test_support::TStandIn;
 using test_support::WaitForLogLine;
 
 namespace
@@ -29,68 +31,6 @@ namespace
 // other process serves their pipe names.
 constexpr const wchar_t* AbsentPid = L"999997";
 constexpr const wchar_t* SquattedPid = L"999998";
-
-std::wstring UniqueTempFile()
-{
-    static int counter = 0;
-    return GetTempFolder() + L"standin_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-           std::to_wstring(++counter) + L".txt";
-}
-
-// The stand-in with its options, writing what it receives to a file of its own.
-class TStandIn
-{
-public:
-    // ServedPid: the pid its pipe is named after; empty for the stand-in's own.
-    explicit TStandIn(const std::wstring& Options, const std::wstring& ServedPid = L"")
-        : FOutFile(UniqueTempFile()),
-          FProcess(L"master_standin.exe", Options + (ServedPid.empty() ? L"" : L" -pid=" + ServedPid) +
-                                              L" \"-out=" + FOutFile + L"\""),
-          FServedPid(ServedPid.empty() ? std::to_wstring(FProcess.Pid()) : ServedPid)
-    {
-        if (!WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + FServedPid))
-            throw std::runtime_error("the stand-in does not serve its pipe");
-    }
-    TStandIn(const TStandIn&) = delete;
-    TStandIn& operator=(const TStandIn&) = delete;
-    ~TStandIn()
-    {
-        FProcess.Kill();
-        DeleteFileW(FOutFile.c_str());
-    }
-
-    [[nodiscard]] const std::wstring& ServedPid() const noexcept { return FServedPid; }
-    void Kill() { FProcess.Kill(); }
-
-    // With -requests=N it exits once N clients have closed their end, so its exit
-    // shows that the client let go of the pipe.
-    bool Exited()
-    {
-        DWORD code = 0;
-        return FProcess.WaitForExit(15s, code) && code == 0;
-    }
-
-    // The envelopes received so far, in order.
-    [[nodiscard]] std::vector<TTPPipeMessage> Envelopes() const
-    {
-        std::vector<TTPPipeMessage> envelopes;
-        TUniqueHandle file(CreateFileW(FOutFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::string content;
-        char buffer[4096];
-        DWORD read = 0;
-        while (file && ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-            content.append(buffer, read);
-        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
-            envelopes.emplace_back(std::wstring_view(Utf8ToWide(content.substr(start, end - start))));
-        return envelopes;
-    }
-
-private:
-    std::wstring FOutFile;
-    TChildProcess FProcess;
-    std::wstring FServedPid;
-};
 
 // Runs a synchronous send on a thread of its own, so that a send blocked for ever
 // fails the test instead of hanging it: killing the stand-in breaks the pipe.

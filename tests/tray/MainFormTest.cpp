@@ -6,6 +6,7 @@
 
 #include "startup/UN_GlobalVars.h"
 #include "support/BridgeTestSupport.h"
+#include "support/MasterStandIn.h"
 #include "tray/UN_GlobalConstants.h"
 #include "tray/UN_MAINFORM.h"
 
@@ -14,9 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -227,14 +225,9 @@ class MainFormMenuTest : public MainFormTest
 protected:
     void SetUp() override
     {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        Record = std::wstring(temp) + L"uxlink_menu_master_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
-        DeleteFileW(Record.c_str());
-        Master = std::make_unique<test_support::TChildProcess>(L"master_standin.exe", L"-out=\"" + Record + L"\"");
-        ASSERT_TRUE(WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(Master->Pid())));
+        Master = std::make_unique<test_support::TStandIn>(L"");
         SavedMasterPid = _MasterPidText;
-        _MasterPidText = std::to_wstring(Master->Pid());
+        _MasterPidText = Master->ServedPid();
         Form.TranslateAndSetStatusTrayMenu({L"Open", L"Disable", L"Logout", L"Quit"}, {1, 1, 1, 1});
     }
 
@@ -242,7 +235,6 @@ protected:
     {
         _MasterPidText = SavedMasterPid;
         Master.reset();
-        DeleteFileW(Record.c_str());
     }
 
     // Opens the menu and presses Down Steps times, then Enter.
@@ -257,15 +249,8 @@ protected:
         SendMessageW(Form.TrayIcon->Handle(), TqxTrayIcon::CallbackMessage, 0, WM_RBUTTONDOWN);
     }
 
-    std::string RecordText() const
-    {
-        std::ifstream file(std::filesystem::path(Record), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }
-
-    std::wstring Record;
     std::wstring SavedMasterPid;
-    std::unique_ptr<test_support::TChildProcess> Master;
+    std::unique_ptr<test_support::TStandIn> Master;
 };
 
 TEST_F(MainFormMenuTest, EachItemSendsItsCommand)
@@ -281,7 +266,7 @@ TEST_F(MainFormMenuTest, EachItemSendsItsCommand)
         SCOPED_TRACE(row.Command);
         ChooseFromMenu(row.Steps);
         const std::string quoted = std::string("\"") + row.Command + "\"";
-        EXPECT_TRUE(PumpUntil([&] { return RecordText().find(quoted) != std::string::npos; }, 15s));
+        EXPECT_TRUE(PumpUntil([&] { return Master->RecordText().find(quoted) != std::string::npos; }, 15s));
     }
 }
 

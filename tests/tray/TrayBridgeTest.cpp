@@ -3,6 +3,7 @@
 // callback message is sent to the bridge's icon window as the tray would, and
 // the master stand-in's record shows which commands arrived.
 #include "support/BridgeTestSupport.h"
+#include "support/MasterStandIn.h"
 
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
@@ -13,9 +14,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -124,12 +122,6 @@ bool Eventually(const std::function<bool()>& Done, std::chrono::milliseconds Tim
     return true;
 }
 
-std::string FileText(const std::wstring& Path)
-{
-    std::ifstream file(std::filesystem::path(Path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 int CountOf(const std::string& Text, const std::string& Needle)
 {
     int count = 0;
@@ -146,25 +138,19 @@ protected:
     void SetUp() override
     {
         EnsureBridgeLogFolder();
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        MasterRecord = std::wstring(temp) + L"uxlink_tray_master_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                       std::to_wstring(GetTickCount64()) + L".txt";
-        Master = std::make_unique<TChildProcess>(L"master_standin.exe", L"-out=\"" + MasterRecord + L"\"");
-        ASSERT_TRUE(WaitForPipe(L"\\\\.\\pipe\\clientremotepipe" + std::to_wstring(Master->Pid())));
+        Master = std::make_unique<test_support::TStandIn>(L"");
     }
 
     void TearDown() override
     {
         Bridge.reset();
         Master.reset();
-        DeleteFileW(MasterRecord.c_str());
     }
 
     void StartBridge(const std::wstring& Extra = L"")
     {
         Bridge = std::make_unique<TChildProcess>(
-            L"uxlink.exe", L"-name=Quorvix Remote -version=1.2 -pid=" + std::to_wstring(Master->Pid()) + L" " + Extra);
+            L"uxlink.exe", L"-name=Quorvix Remote -version=1.2 -pid=" + Master->ServedPid() + L" " + Extra);
         ASSERT_TRUE(WaitForLogLine(Bridge->Pid(), L"[TFmain.FormCreate()] END ", 20s));
         IconWindow = test_support::TopWindowOf(Bridge->Pid(), L"TqxTrayIconWindow");
         ASSERT_NE(IconWindow, nullptr);
@@ -199,11 +185,10 @@ protected:
 
     bool MasterReceived(const std::string& Command, int Times = 1) const
     {
-        return Eventually([&] { return CountOf(FileText(MasterRecord), "\"" + Command + "\"") >= Times; });
+        return Eventually([&] { return CountOf(Master->RecordText(), "\"" + Command + "\"") >= Times; });
     }
 
-    std::wstring MasterRecord;
-    std::unique_ptr<TChildProcess> Master;
+    std::unique_ptr<test_support::TStandIn> Master;
     std::unique_ptr<TChildProcess> Bridge;
     HWND IconWindow = nullptr;
 };
@@ -257,7 +242,7 @@ TEST_F(TrayBridgeTest, DoubleClickSendsWakeUpAndOpensNoMenu)
     EXPECT_TRUE(MasterReceived("WAKEUPNEO"));
     std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
     EXPECT_FALSE(AnyMenuOpen());
-    EXPECT_EQ(CountOf(FileText(MasterRecord), "\"WAKEUPNEO\""), 1);
+    EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
 }
 
 TEST_F(TrayBridgeTest, BalloonRequestIsAnsweredOkWithItsLogLines)
