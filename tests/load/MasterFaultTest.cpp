@@ -61,11 +61,11 @@ TEST_P(MasterFaultTest, SendEndsAsLoggedWhileRequestsAreServed)
     if (row.LastsSeconds)
     {
         // The watcher and the send thread are gone once the send has ended.
-        TResourceLevel after = ResourceLevelOf(Pid());
-        for (auto deadline = std::chrono::steady_clock::now() + 10s;
-             after.Threads + 2 > duringSend.Threads && std::chrono::steady_clock::now() < deadline;
-             after = ResourceLevelOf(Pid()))
-            std::this_thread::sleep_for(100ms);
+        TResourceLevel after;
+        test_support::Eventually([&] {
+            after = ResourceLevelOf(Pid());
+            return after.Threads + 2 <= duringSend.Threads;
+        });
         EXPECT_LE(after.Threads + 2, duringSend.Threads);
     }
     EXPECT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO"))));

@@ -124,12 +124,13 @@ protected:
     // handles that are still on their way out.
     TResourceLevel SettledLevel(const TResourceLevel& Target)
     {
-        TResourceLevel level = ResourceLevelOf(Pid());
-        for (auto deadline = std::chrono::steady_clock::now() + 15s;
-             (level.Handles > Target.Handles || level.Threads > Target.Threads) &&
-             std::chrono::steady_clock::now() < deadline;
-             level = ResourceLevelOf(Pid()))
-            std::this_thread::sleep_for(200ms);
+        TResourceLevel level;
+        test_support::Eventually(
+            [&] {
+                level = ResourceLevelOf(Pid());
+                return level.Handles <= Target.Handles && level.Threads <= Target.Threads;
+            },
+            15s);
         return level;
     }
 };

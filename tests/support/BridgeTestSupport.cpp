@@ -3,6 +3,7 @@
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_TxtFileLog.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <fstream>
 #include <map>
@@ -121,17 +122,27 @@ std::vector<std::wstring> LogLinesOf(DWORD Pid)
     return lines;
 }
 
+bool Eventually(const std::function<bool()>& Done, std::chrono::milliseconds Timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + Timeout;
+    while (!Done())
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
 bool WaitForLogLine(DWORD Pid, const std::wstring& Needle, std::chrono::milliseconds Timeout)
 {
-    auto deadline = std::chrono::steady_clock::now() + Timeout;
-    do
-    {
-        for (const std::wstring& line : LogLinesOf(Pid))
-            if (line.find(Needle) != std::wstring::npos)
-                return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return Eventually(
+        [&] {
+            std::vector<std::wstring> lines = LogLinesOf(Pid);
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::wstring& line) { return line.find(Needle) != std::wstring::npos; });
+        },
+        Timeout);
 }
 
 TToolResult RunServiceClient(const std::wstring& Arguments)

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ std::wstring TodaysLogFile();
 // started: Wine hands a freed pid to the next process soon, and the lines of an
 // earlier bridge with the same pid stay in the day's file.
 std::vector<std::wstring> LogLinesOf(DWORD Pid);
+
+// Polls Done every 50 ms until it holds or the time is up; returns Done().
+bool Eventually(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = std::chrono::seconds(10));
 
 // Polls the log until a line of Pid holds Needle, or the time is up.
 bool WaitForLogLine(DWORD Pid, const std::wstring& Needle,

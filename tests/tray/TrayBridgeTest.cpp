@@ -21,6 +21,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using test_support::Eventually;
 using test_support::LogLinesOf;
 using test_support::RunServiceClient;
 using test_support::TChildProcess;
@@ -108,18 +109,6 @@ HWND OpenMenuOf(DWORD Pid)
 {
     HWND menu = test_support::TopWindowOf(Pid, L"#32768");
     return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
-}
-
-bool Eventually(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 10s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + Timeout;
-    while (!Done())
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
 }
 
 int CountOf(const std::string& Text, const std::string& Needle)
