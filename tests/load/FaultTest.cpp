@@ -5,11 +5,7 @@
 
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
-
-#include <shellapi.h>
-#include <shlobj.h>
-
-#include <cstring>
+#include "support/TestClipboard.h"
 
 using namespace std::chrono_literals;
 
@@ -84,48 +80,17 @@ TEST_F(LogFaultTest, DaysFileHeldByAnotherProcessDropsLinesThenWritingResumes)
     ASSERT_FALSE(watchdog.Fired());
 }
 
-// Files on the clipboard as Explorer puts them there after "Copy".
-void PutFilesOnClipboard(HWND owner, const std::vector<std::wstring>& paths)
-{
-    std::wstring list;
-    for (const std::wstring& path : paths)
-        list += path + L'\0';
-    list += L'\0';
-    std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-    ASSERT_NE(memory, nullptr);
-    {
-        TGlobalLock<char> locked(memory);
-        auto* drop = reinterpret_cast<DROPFILES*>(locked.Get());
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        std::memcpy(locked.Get() + sizeof(DROPFILES), list.data(), list.size() * sizeof(wchar_t));
-    }
-    ASSERT_TRUE(OpenClipboard(owner));
-    EmptyClipboard();
-    // The clipboard owns the memory once SetClipboardData succeeds.
-    if (SetClipboardData(CF_HDROP, memory) == nullptr)
-        GlobalFree(memory);
-    CloseClipboard();
-}
-
 class ClipboardFaultTest : public BridgeFixture
 {
 protected:
-    void SetUp() override
-    {
-        BridgeFixture::SetUp();
-        FWindow.reset(CreateWindowExW(0, L"STATIC", L"load-test clipboard owner", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                      nullptr, GetModuleHandleW(nullptr), nullptr));
-        ASSERT_TRUE(FWindow);
-    }
     void TearDown() override
     {
-        if (GetOpenClipboardWindow() == FWindow.get())
+        if (GetOpenClipboardWindow() == FClipboard.Owner())
             CloseClipboard();
     }
 
-    TUniqueWindow FWindow;
+    // Files on the clipboard as Explorer puts them there after "Copy".
+    test_support::TTestClipboard FClipboard;
 };
 
 TEST_F(ClipboardFaultTest, ClipboardHeldByAnotherProcessEndsRequestWithoutAnswerAndIsNeverLeftOpen)
@@ -133,16 +98,16 @@ TEST_F(ClipboardFaultTest, ClipboardHeldByAnotherProcessEndsRequestWithoutAnswer
     StartBridge(DefaultArguments());
     TWatchdog watchdog(Bridge(), 60s);
     std::vector<std::wstring> files = {L"C:\\windows\\win.ini", L"C:\\windows\\system.ini"};
-    PutFilesOnClipboard(FWindow.get(), files);
+    FClipboard.PutFiles(files);
 
-    ASSERT_TRUE(OpenClipboard(FWindow.get()));
+    ASSERT_TRUE(OpenClipboard(FClipboard.Owner()));
     EXPECT_FALSE(Ask(PipeName(), Request(L"REQCLBRH"))) << "answered while the clipboard was held";
     EXPECT_TRUE(test_support::WaitForLogLine(Pid(), L"[TCalcRequestDispatcher.InternalProcessRequest] EX"));
     ASSERT_TRUE(CloseClipboard());
 
     // The bridge must not have kept it: another program can open it at once.
     EXPECT_EQ(GetOpenClipboardWindow(), nullptr);
-    ASSERT_TRUE(OpenClipboard(FWindow.get()));
+    ASSERT_TRUE(OpenClipboard(FClipboard.Owner()));
     CloseClipboard();
 
     std::optional<std::wstring> answer = Ask(PipeName(), Request(L"REQCLBRH"));

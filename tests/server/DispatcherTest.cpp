@@ -2,11 +2,11 @@
 // lines. "OPENURL" goes to an observer in place of the shell, so no browser starts.
 #include "server/UCalcRequestDispatcher.h"
 
-#include "TestClipboard.h"
-#include "support/OwnLog.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_SystemFolders.h"
+#include "support/OwnLog.h"
+#include "support/TestClipboard.h"
 
 #include <gtest/gtest.h>
 
@@ -137,7 +137,7 @@ TEST(RequestLock, RequestsOfDifferentDispatchersNeverOverlap)
 class ClipboardFiles : public Dispatcher
 {
 protected:
-    server_test::TTestClipboard Clipboard;
+    test_support::TTestClipboard Clipboard;
 };
 
 TEST_F(ClipboardFiles, TwoFilesAreAnsweredByIndexAndLoggedWithTheirExactBlanks)

@@ -2,12 +2,12 @@
 // service_client.exe as the service side; raw frames where a test needs bytes that
 // no well-behaved client would send.
 #include "PipeTestClient.h"
-#include "TestClipboard.h"
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 #include "support/BridgeTestSupport.h"
 #include "support/MessagePump.h"
+#include "support/TestClipboard.h"
 
 #include <windows.h>
 
@@ -93,7 +93,7 @@ TEST_F(RequestServerEndToEnd, ALowerCaseCommandGetsNoAnswer)
 
 TEST_F(RequestServerEndToEnd, ReqclbrhReportsTheFilesAnotherProgramPutOnTheClipboard)
 {
-    server_test::TTestClipboard clipboard;
+    test_support::TTestClipboard clipboard;
     clipboard.PutFiles({L"C:\\users\\Public\\a.txt", L"C:\\users\\Public\\b c.txt"});
     // The clipboard's owner is this thread's window: keep its messages flowing
     // while the bridge reads what it put there.

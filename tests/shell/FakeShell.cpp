@@ -1,6 +1,7 @@
 #include "FakeShell.h"
 
 #include "shell/UN_DetectFile.h"
+#include "support/TestClipboard.h"
 
 #include <windows.h>
 #include <exdisp.h>
@@ -9,7 +10,6 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
-#include <cstring>
 #include <thread>
 
 namespace fake_shell
@@ -87,22 +87,6 @@ private:
     HGLOBAL FMemory;
 };
 
-HGLOBAL MakeFileList(const std::vector<std::wstring>& Paths)
-{
-    std::wstring names;
-    for (const std::wstring& path : Paths)
-        names += path + L'\0';
-    names += L'\0';
-    SIZE_T size = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GHND, size);
-    auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
-    files->pFiles = sizeof(DROPFILES);
-    files->fWide = TRUE;
-    std::memcpy(files + 1, names.data(), names.size() * sizeof(wchar_t));
-    GlobalUnlock(memory);
-    return memory;
-}
-
 class TDataObject : public TFakeObject<IDataObject>
 {
 public:
@@ -113,7 +97,7 @@ public:
         if (Format->cfFormat != CF_HDROP || (Format->tymed & TYMED_HGLOBAL) == 0)
             return DV_E_FORMATETC;
         Medium->tymed = TYMED_HGLOBAL;
-        Medium->hGlobal = MakeFileList(FPaths);
+        Medium->hGlobal = test_support::MakeDropFiles(FPaths).release();
         Medium->pUnkForRelease = Make<TMediumOwner>(Medium->hGlobal).Detach();
         return S_OK;
     }

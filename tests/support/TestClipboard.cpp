@@ -1,4 +1,4 @@
-#include "TestClipboard.h"
+#include "support/TestClipboard.h"
 
 #include "startup/WinError.h"
 
@@ -7,14 +7,11 @@
 #include <cstring>
 #include <memory>
 
-namespace server_test
+namespace test_support
 {
 
 namespace
 {
-
-struct TGlobalFreeDeleter { void operator()(HGLOBAL memory) const noexcept { GlobalFree(memory); } };
-using TUniqueGlobal = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, TGlobalFreeDeleter>;
 
 TUniqueGlobal Allocate(std::size_t ABytes)
 {
@@ -34,7 +31,7 @@ TTestClipboard::TTestClipboard()
         ThrowLastError("CreateWindowExW");
 }
 
-void TTestClipboard::PutFiles(const std::vector<std::wstring>& APaths)
+TUniqueGlobal MakeDropFiles(const std::vector<std::wstring>& APaths)
 {
     // DROPFILES, then each path with its zero, then two more zeros: Wine 8 reads
     // one name before it looks for the end, so an empty list needs both.
@@ -53,7 +50,12 @@ void TTestClipboard::PutFiles(const std::vector<std::wstring>& APaths)
             text += path.size() + 1;
         }
     }
-    Put(CF_HDROP, memory.release());
+    return memory;
+}
+
+void TTestClipboard::PutFiles(const std::vector<std::wstring>& APaths)
+{
+    Put(CF_HDROP, MakeDropFiles(APaths).release());
 }
 
 void TTestClipboard::PutText(const std::wstring& AText)
@@ -82,4 +84,4 @@ void TTestClipboard::Put(UINT AFormat, HGLOBAL AData)
     CloseClipboard();
 }
 
-} // namespace server_test
+} // namespace test_support
