@@ -2,6 +2,8 @@
 // process. The icon is checked on the screen (Wine's tray window), the shell's
 // callback message is sent to the bridge's icon window as the tray would, and
 // the master stand-in's record shows which commands arrived.
+#include "TrayTestSupport.h"
+
 #include "support/BridgeTestSupport.h"
 #include "support/MasterStandIn.h"
 
@@ -56,28 +58,9 @@ int MarkPixelsInTray()
         return 0;
     RECT area{};
     GetWindowRect(tray, &area);
-    const int width = area.right - area.left;
-    const int height = area.bottom - area.top;
-    if (width <= 0 || height <= 0)
+    if (area.right <= area.left || area.bottom <= area.top)
         return 0;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFO header{};
-    header.bmiHeader.biSize = sizeof(header.bmiHeader);
-    header.bmiHeader.biWidth = width;
-    header.bmiHeader.biHeight = -height;
-    header.bmiHeader.biPlanes = 1;
-    header.bmiHeader.biBitCount = 32;
-    header.bmiHeader.biCompression = BI_RGB;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &header, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    const std::vector<std::uint32_t> pixels = tray_test::ScreenPixels(area);
     const auto within = [](std::uint32_t value, std::uint32_t target) {
         return (value > target ? value - target : target - value) <= 24;
     };

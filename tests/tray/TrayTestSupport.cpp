@@ -23,6 +23,25 @@ struct TScreenDc
     ~TScreenDc() { ReleaseDC(nullptr, Dc); }
 };
 
+struct TMemoryDcDeleter { void operator()(HDC dc) const noexcept { DeleteDC(dc); } };
+using TUniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, TMemoryDcDeleter>;
+
+// The pixels of Bitmap as 32-bit BGRA, row by row from the top; empty when unreadable.
+std::vector<std::uint32_t> DibPixels(HDC Dc, HBITMAP Bitmap, int Width, int Height)
+{
+    BITMAPINFO header{};
+    header.bmiHeader.biSize = sizeof(header.bmiHeader);
+    header.bmiHeader.biWidth = Width;
+    header.bmiHeader.biHeight = -Height;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;
+    header.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(Width) * Height);
+    if (GetDIBits(Dc, Bitmap, 0, static_cast<UINT>(Height), pixels.data(), &header, DIB_RGB_COLORS) == 0)
+        return {};
+    return pixels;
+}
+
 } // namespace
 
 HWND WaitForOpenMenu(std::chrono::milliseconds Timeout)
@@ -48,19 +67,23 @@ std::vector<std::uint32_t> PixelsOf(HICON Icon)
     BITMAP bitmap{};
     if (!color || GetObjectW(color.get(), sizeof(bitmap), &bitmap) == 0)
         return {};
-    BITMAPINFO header{};
-    header.bmiHeader.biSize = sizeof(header.bmiHeader);
-    header.bmiHeader.biWidth = bitmap.bmWidth;
-    header.bmiHeader.biHeight = -bitmap.bmHeight;
-    header.bmiHeader.biPlanes = 1;
-    header.bmiHeader.biBitCount = 32;
-    header.bmiHeader.biCompression = BI_RGB;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(bitmap.bmWidth) * bitmap.bmHeight);
     TScreenDc screen;
-    if (GetDIBits(screen.Dc, color.get(), 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &header,
-                  DIB_RGB_COLORS) == 0)
+    return DibPixels(screen.Dc, color.get(), bitmap.bmWidth, bitmap.bmHeight);
+}
+
+std::vector<std::uint32_t> ScreenPixels(const RECT& Area)
+{
+    const int width = Area.right - Area.left;
+    const int height = Area.bottom - Area.top;
+    TScreenDc screen;
+    TUniqueMemoryDc memory(CreateCompatibleDC(screen.Dc));
+    TUniqueBitmap bitmap(CreateCompatibleBitmap(screen.Dc, width, height));
+    if (!memory || !bitmap)
         return {};
-    return pixels;
+    HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, width, height, screen.Dc, Area.left, Area.top, SRCCOPY);
+    SelectObject(memory.get(), old);
+    return DibPixels(memory.get(), bitmap.get(), width, height);
 }
 
 std::vector<std::uint32_t> PixelsOf(HIMAGELIST List, int Index)

@@ -1,5 +1,6 @@
 // What the tray tests share: the open menu, the menu's items and the pixels of an
-// icon, so that a test can tell which picture went to the shell. The tray's
+// icon or of the screen, so that a test can tell which picture went to the shell
+// and whether the tray shows it. The tray's
 // windows and timers live on the test thread, which pumps with support/MessagePump.
 #pragma once
 
@@ -36,6 +37,9 @@ std::vector<TItemState> MenuStateOf(const TqxPopupMenu& Menu);
 
 // The icon's colour pixels as 32-bit BGRA, row by row; empty when unreadable.
 std::vector<std::uint32_t> PixelsOf(HICON Icon);
+
+// What the screen shows in Area, as 32-bit BGRA, row by row; empty when unreadable.
+std::vector<std::uint32_t> ScreenPixels(const RECT& Area);
 
 // The pixels of image Index of List.
 std::vector<std::uint32_t> PixelsOf(HIMAGELIST List, int Index);
