@@ -26,6 +26,17 @@ bool TThreadQueue::Pop(void*& Data)
     return true;
 }
 
+bool TThreadQueue::TryPop(void*& Data)
+{
+    Data = nullptr;
+    std::lock_guard lock(FLock);
+    if (FFinalized || FItems.empty())
+        return false;
+    Data = FItems.front();
+    FItems.pop_front();
+    return true;
+}
+
 void TThreadQueue::Finalize()
 {
     {

@@ -43,6 +43,10 @@ public:
     // queue is finalized; items still queued then are dropped.
     bool Pop(void*& Data);
 
+    // Never blocks: false, with Data null, when nothing is queued or the queue is
+    // finalized.
+    bool TryPop(void*& Data);
+
     // Marks the queue finalized and wakes every waiting thread; may run any number
     // of times.
     void Finalize();
@@ -98,6 +102,11 @@ public:
 
     // Ownership of Data passes to the handler that will receive it.
     void Add(void* Data);
+
+    // For a handler that takes what else is queued along with its item, without
+    // waiting: false when nothing is queued or the pool is stopping. The caller
+    // owns what it takes.
+    bool TakeQueued(void*& Data) { return FThreadQueue.TryPop(Data); }
 
 private:
     void ThreadExecute(TSimpleThread& AThread);

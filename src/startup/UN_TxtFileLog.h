@@ -1,22 +1,72 @@
 // A text log that any thread may write to without waiting for the disk. Log()
-// stamps the line and queues it; the pool's one worker appends the lines in queue
-// order, opening and closing the file for each, so the file is free between lines.
+// stamps the line and queues it; the pool's one worker appends whatever is queued
+// in bursts, one open of the day's file per burst, and closes the file as soon as
+// the queue is empty, so that nothing holds it between bursts. Every bridge on the
+// machine (one per session) appends to the same day's file.
 #pragma once
 
 #include "startup/UN_ThreadUtilities.h"
+#include "startup/WinHandle.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
+
+// The local time, as GetLocalTime gives it; tests put a clock of their own here to
+// cross midnight.
+using TLocalClock = std::function<SYSTEMTIME()>;
+
+// One open of a day's file, kept for one burst of lines. The file is opened for
+// appending only, sharing reading and writing, and the bridges take turns to
+// write, so that each write of any bridge lands whole at the end of the file.
+class TLogFileAppender
+{
+public:
+    // How long a program that holds the file without sharing is waited for before
+    // the lines are given up.
+    static constexpr DWORD HeldFileWaitMs = 2000;
+
+    TLogFileAppender() = default;
+    TLogFileAppender(const TLogFileAppender&) = delete;
+    TLogFileAppender& operator=(const TLogFileAppender&) = delete;
+
+    // Appends Lines (whole UTF-8 lines, each ended by CR LF) to the file at Path in
+    // one write, after the byte-order mark when the file is empty. Creates the file
+    // with LogFileSecurity(), never its folder. Raises when the file cannot be
+    // opened or written; the file is closed then.
+    void Append(const std::wstring& Path, std::string_view Lines);
+
+    // Lets go of the file, so that others may move, read or delete it.
+    void Close() noexcept
+    {
+        FFile.Reset();
+        FPath.clear();
+    }
+
+    // The descriptor of a day's file, as SDDL: LocalSystem and the Administrators
+    // have full control; every other signed-in user (Authenticated Users) may read
+    // the file and append to it, so that the bridges of all sessions log into a
+    // file that one of them created, but may not rewrite, truncate or delete it.
+    // The owner, the user whose bridge created the file, keeps only the implicit
+    // rights of an owner.
+    static const wchar_t* LogFileSecurity() noexcept;
+
+private:
+    void Open(const std::wstring& Path);
+
+    TUniqueHandle FFile;
+    std::wstring FPath;
+};
 
 class TTxtFileLog
 {
 public:
     // FileName is the full path and base name, without date and extension.
-    TTxtFileLog(std::wstring FileName, std::wstring Ext, bool AddDateTimeToName);
+    TTxtFileLog(std::wstring FileName, std::wstring Ext, bool AddDateTimeToName, TLocalClock Clock = {});
     TTxtFileLog(const TTxtFileLog&) = delete;
     TTxtFileLog& operator=(const TTxtFileLog&) = delete;
-    // Stops the worker after the line it is writing; queued lines are dropped.
+    // Stops the worker after the burst it is writing; queued lines are dropped.
     ~TTxtFileLog() = default;
 
     // Set once, right after creation, before any line is logged.
@@ -36,13 +86,6 @@ public:
     static std::wstring LogFileName(const std::wstring& FileName, const std::wstring& Ext,
                                     bool AddDateTime, const SYSTEMTIME& Date);
 
-    // Appends one line (UTF-8, CR LF) to the file of WriteDate, with a byte-order
-    // mark first when the file is new or empty. Raises when the file cannot be opened.
-    // The worker passes the date at write time, not the line's own time, so a line
-    // stamped before midnight and written after it goes to the new day's file.
-    static void WriteLogLine(const std::wstring& FileName, const std::wstring& Ext,
-                             std::wstring_view Text, bool AddDateTime, const SYSTEMTIME& WriteDate);
-
 private:
     void HandleLogRequest(void* Data, UN_ThreadUtilities::TSimpleThread& AThread);
 
@@ -50,6 +93,7 @@ private:
     std::wstring _FileName;
     std::wstring _Ext;
     bool _AddDateTime;
+    TLocalClock _Clock;
     wchar_t _TimeSeparator = L':';
     std::atomic<long> _Pending{0};
     UN_ThreadUtilities::TThreadPool _FThreadPool;

@@ -59,7 +59,7 @@ TEST_F(StartupTest, LogsCommandLineAndRunsUntilItsWindowIsClosed)
     EXPECT_TRUE(HasLine(lines, L"[uxlink] TPF_SendUserInfo to 4242 4242"));
 
     // The file starts with the byte-order mark and each line with "<pid> - hh:nn.ss.zzz - ".
-    std::ifstream in(test_support::TodaysLogFile().c_str(), std::ios::binary);
+    std::ifstream in(TodaysBridgeLogFile().c_str(), std::ios::binary);
     std::string content(std::istreambuf_iterator<char>(in), {});
     EXPECT_EQ(content.rfind("\xEF\xBB\xBF<", 0), 0u);
 

@@ -1,7 +1,6 @@
 #include "support/BridgeTestSupport.h"
 
 #include "startup/GF_SupportFunctions.h"
-#include "startup/UN_TxtFileLog.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -79,27 +78,10 @@ TChildProcess::TChildProcess(std::wstring StartKey, const std::wstring& Program,
     StartTimes().Set(Pid(), std::move(StartKey));
 }
 
-std::wstring TodaysLogFile()
-{
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    return TTxtFileLog::LogFileName(EnsureBridgeLogFolder() + L"QX_PIPE_BRIDGE", L".log", true, today);
-}
-
 std::vector<std::wstring> LogLinesOf(DWORD Pid)
 {
     std::vector<std::wstring> lines;
-    // Open with full sharing, so that the bridge's writer is never locked out.
-    TUniqueHandle file(CreateFileW(TodaysLogFile().c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return lines;
-    std::string content;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        content.append(buffer, read);
+    std::string content = ReadTodaysBridgeLog();
 
     std::wstring prefix = L"<" + std::to_wstring(Pid) + L"> - ";
     std::wstring startKey = StartTimes().Get(Pid);

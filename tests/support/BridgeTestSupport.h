@@ -31,9 +31,6 @@ private:
     TChildProcess(std::wstring StartKey, const std::wstring& Program, const std::wstring& Arguments);
 };
 
-// Today's bridge log file.
-std::wstring TodaysLogFile();
-
 // The texts (after "<pid> - hh:nn.ss.zzz - ") of today's lines written by Pid.
 // For a pid of a TChildProcess, only the lines stamped since that process was
 // started: Wine hands a freed pid to the next process soon, and the lines of an

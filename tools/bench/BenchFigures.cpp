@@ -75,11 +75,16 @@ TSummary Summarize(std::vector<double> Samples)
 }
 
 void TBenchTable::AddLatency(const std::string& Measure, const TSummary& Bridge, const TSummary& Bare,
-                             double MaxRatio)
+                             std::optional<double> MaxRatio)
 {
     double ratio = SafeRatio(Bridge.Median, Bare.Median);
-    FRows.push_back({Measure, SummaryText(Bridge), SummaryText(Bare), RatioText(ratio),
-                     "median <= " + Format("%.1fx", MaxRatio), std::isfinite(ratio) && ratio <= MaxRatio});
+    TRow row{Measure, SummaryText(Bridge), SummaryText(Bare), RatioText(ratio), "-", std::nullopt};
+    if (MaxRatio)
+    {
+        row.Target = "median <= " + Format("%.1fx", *MaxRatio);
+        row.Met = std::isfinite(ratio) && ratio <= *MaxRatio;
+    }
+    FRows.push_back(row);
 }
 
 void TBenchTable::AddRate(const std::string& Measure, const std::string& Unit, double Bridge, double Bare,
@@ -103,14 +108,24 @@ void TBenchTable::AddGrowth(const std::string& Measure, const std::string& Unit,
 }
 
 void TBenchTable::AddCost(const std::string& Measure, const std::string& Unit, double Bridge, double Bare,
-                          double MaxRatio)
+                          std::optional<double> MaxRatio)
 {
     double ratio = SafeRatio(Bridge, Bare);
-    std::string target = MaxRatio == 1 ? "<= bare" : "<= " + Format("%.1fx", MaxRatio);
-    // A bare figure of zero (no CPU time at all) leaves no room above it.
-    bool met = Bare > 0 ? ratio <= MaxRatio : Bridge <= 0;
-    FRows.push_back({Measure, Format("%.1f ", Bridge) + Unit, Format("%.1f ", Bare) + Unit, RatioText(ratio), target,
-                     met});
+    TRow row{Measure, Format("%.1f ", Bridge) + Unit, Format("%.1f ", Bare) + Unit, RatioText(ratio), "-",
+             std::nullopt};
+    if (MaxRatio)
+    {
+        row.Target = *MaxRatio == 1 ? "<= bare" : "<= " + Format("%.1fx", *MaxRatio);
+        // A bare figure of zero (no CPU time at all) leaves no room above it.
+        row.Met = Bare > 0 ? ratio <= *MaxRatio : Bridge <= 0;
+    }
+    FRows.push_back(row);
+}
+
+void TBenchTable::AddLoss(const std::string& Measure, const std::string& Unit, int Lost, int Total)
+{
+    FRows.push_back({Measure, std::to_string(Lost) + " of " + std::to_string(Total) + " " + Unit + " lost", "-", "-",
+                     "0 lost", Lost == 0});
 }
 
 void TBenchTable::AddInfo(const std::string& Measure, const TSummary& Figure)

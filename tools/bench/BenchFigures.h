@@ -39,8 +39,10 @@ TSummary Summarize(std::vector<double> Samples);
 class TBenchTable
 {
 public:
-    // Lower is better: the bridge's median against the baseline's, within MaxRatio.
-    void AddLatency(const std::string& Measure, const TSummary& Bridge, const TSummary& Bare, double MaxRatio);
+    // Lower is better: the bridge's median against the baseline's, within MaxRatio
+    // (without one: shown for comparison only).
+    void AddLatency(const std::string& Measure, const TSummary& Bridge, const TSummary& Bare,
+                    std::optional<double> MaxRatio);
     // Higher is better: the bridge's rate against the baseline's, at least MinRatio.
     void AddRate(const std::string& Measure, const std::string& Unit, double Bridge, double Bare, double MinRatio);
     // A latency with an absolute limit on its median and no baseline.
@@ -48,8 +50,12 @@ public:
     // A count that must not grow from Before to After (handles, threads, bytes).
     void AddGrowth(const std::string& Measure, const std::string& Unit, double Before, double After);
     // The bridge against a bare program on a cost where at most MaxRatio times the
-    // baseline is allowed; MaxRatio 1 means "nothing beyond the baseline".
-    void AddCost(const std::string& Measure, const std::string& Unit, double Bridge, double Bare, double MaxRatio);
+    // baseline is allowed; MaxRatio 1 means "nothing beyond the baseline" (without
+    // one: shown for comparison only).
+    void AddCost(const std::string& Measure, const std::string& Unit, double Bridge, double Bare,
+                 std::optional<double> MaxRatio);
+    // Of Total things sent, Lost did not arrive; the target is none lost.
+    void AddLoss(const std::string& Measure, const std::string& Unit, int Lost, int Total);
     // A latency shown to explain another row, without a target.
     void AddInfo(const std::string& Measure, const TSummary& Figure);
     // A row that could not be measured, with the reason.

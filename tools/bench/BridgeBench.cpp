@@ -87,6 +87,52 @@ void Progress(const char* step)
     std::fprintf(stderr, "bench: %s\n", step);
 }
 
+// Request names unique to this run and Purpose, each logged by the bridge in one
+// line ("BEGIN" of a command it ignores): what the log's loss is counted by.
+class TLogMarks
+{
+public:
+    explicit TLogMarks(const wchar_t* Purpose)
+        : FTag(L"BENCHLOG_" + std::to_wstring(GetCurrentProcessId()) + L"_" + Purpose + L"_")
+    {
+    }
+
+    [[nodiscard]] std::string Payload(int Bridge, int Line) const
+    {
+        return RequestPayload((FTag + std::to_wstring(Bridge) + L"_" + std::to_wstring(Line)).c_str());
+    }
+
+    // Waits until Expected marked lines are in today's log, or until their count
+    // has not moved for 3 s; returns how many are there.
+    [[nodiscard]] int WaitForLines(int Expected) const
+    {
+        const std::string tag = WideToUtf8(FTag);
+        int found = 0;
+        for (auto still = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - still < 3s;)
+        {
+            int now = CountIn(ReadTodaysBridgeLog(), tag);
+            if (now == Expected)
+                return now;
+            if (now != found)
+                still = std::chrono::steady_clock::now();
+            found = now;
+            std::this_thread::sleep_for(100ms);
+        }
+        return found;
+    }
+
+private:
+    static int CountIn(const std::string& text, const std::string& tag)
+    {
+        int count = 0;
+        for (std::size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + tag.size()))
+            ++count;
+        return count;
+    }
+
+    std::wstring FTag;
+};
+
 // One server under measurement: its pipe name and the process behind it.
 struct TServed
 {
@@ -128,6 +174,14 @@ private:
     TSummary StartUpTimes(TServed (*start)());
     void StartUp();
     void IdleCost();
+    void SharedLog();
+    struct TStorm
+    {
+        TSummary Answered;
+        double PrivateKb = 0;
+    };
+    TStorm Storm(TServed (*start)(), const TLogMarks* marks);
+    void LogonStorm();
 
     const TBridgeBenchOptions& FOptions;
     TBenchTable& FTable;
@@ -259,6 +313,75 @@ void TRunner::IdleCost()
     FTable.AddCost("idle private bytes vs bare tray program", "KB", bridgeAfter.PrivateKb, bareAfter.PrivateKb, 1.5);
 }
 
+void TRunner::SharedLog()
+{
+    Progress("bridges logging at once");
+    std::vector<TServed> bridges;
+    for (int b = 0; b < FOptions.SharingBridges; ++b)
+        bridges.push_back(StartBridge());
+    for (const TServed& bridge : bridges)
+        WaitForPipe(bridge.PipeName, 15s);
+    TLogMarks marks(L"shared");
+    std::atomic<int> failed{0};
+    {
+        std::vector<std::jthread> clients;
+        for (int b = 0; b < FOptions.SharingBridges; ++b)
+            clients.emplace_back([&, b] {
+                for (int line = 0; line < FOptions.SharedLines; ++line)
+                    failed += Exchange(bridges[b].PipeName, marks.Payload(b, line)).Completed ? 0 : 1;
+            });
+    }
+    FFailed += failed;
+    const int total = FOptions.SharingBridges * FOptions.SharedLines;
+    FTable.AddLoss(std::to_string(FOptions.SharingBridges) + " bridges logging at once into the day's file", "lines",
+                   total - marks.WaitForLines(total), total);
+}
+
+// Starts StormBridges servers at once and asks each for "SUINFO" as soon as it
+// serves its pipe, timed from the first start (the slowest: all have answered);
+// then each logs its marked lines, while the others may still start. Private
+// bytes are summed once all have answered.
+TRunner::TStorm TRunner::Storm(TServed (*start)(), const TLogMarks* marks)
+{
+    TStopwatch watch;
+    std::vector<TServed> servers;
+    for (int s = 0; s < FOptions.StormBridges; ++s)
+        servers.push_back(start());
+    std::vector<double> answered(servers.size());
+    std::atomic<int> failed{0};
+    {
+        std::vector<std::jthread> clients;
+        for (std::size_t s = 0; s < servers.size(); ++s)
+            clients.emplace_back([&, s] {
+                TExchange exchange = Exchange(servers[s].PipeName, FSuinfo);
+                answered[s] = watch.ElapsedMicroseconds();
+                failed += exchange.Completed && !exchange.Answer.empty() ? 0 : 1;
+                for (int line = 0; marks != nullptr && line < FOptions.StormLines; ++line)
+                    failed += Exchange(servers[s].PipeName, marks->Payload(int(s), line)).Completed ? 0 : 1;
+            });
+    }
+    FFailed += failed;
+    TStorm storm{Summarize(answered)};
+    for (const TServed& server : servers)
+        storm.PrivateKb += ReadProcessFigures(server.Process.Pid()).PrivateKb;
+    return storm;
+}
+
+void TRunner::LogonStorm()
+{
+    Progress("logon storm");
+    TStorm bare = Storm([] { return StartBareEcho(L"storm"); }, nullptr);
+    TLogMarks marks(L"storm");
+    TStorm bridges = Storm(StartBridge, &marks);
+    std::string storm = "logon storm, " + std::to_string(FOptions.StormBridges) + " started at once: ";
+    // No targets of their own: the bare echo shows what the machine takes to start
+    // as many programs that only serve a pipe.
+    FTable.AddLatency(storm + "until \"SUINFO\" answered (p99: all)", bridges.Answered, bare.Answered, std::nullopt);
+    FTable.AddCost(storm + "private bytes in all", "KB", bridges.PrivateKb, bare.PrivateKb, std::nullopt);
+    const int total = FOptions.StormBridges * FOptions.StormLines;
+    FTable.AddLoss(storm + "log lines", "lines", total - marks.WaitForLines(total), total);
+}
+
 void TRunner::Run()
 {
     // The installer creates the log folder and the bridge never does; without it
@@ -281,6 +404,8 @@ void TRunner::Run()
     ResourcesAroundLoad(bridge);
     StartUp();
     IdleCost();
+    SharedLog();
+    LogonStorm();
 }
 
 } // namespace

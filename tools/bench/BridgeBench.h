@@ -14,6 +14,13 @@ struct TBridgeBenchOptions
     int LoadRequests = 10000;
     int Starts = 5;
     int IdleSeconds = 60;
+    // Bridges logging into the day's file at once, and the lines each logs.
+    int SharingBridges = 8;
+    int SharedLines = 300;
+    // Bridges started at once in the logon storm, and the lines each logs after
+    // its "SUINFO" answer.
+    int StormBridges = 20;
+    int StormLines = 10;
 };
 
 // Failed exchanges are counted in FailedExchanges; a bridge that does not serve
