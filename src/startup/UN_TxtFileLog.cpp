@@ -56,8 +56,8 @@ SYSTEMTIME SystemLocalTime()
 }
 
 // Runs Attempt until it succeeds; while another program holds the file (sharing
-// or lock violation), tries again for up to HeldFileWaitMs. Raises with the last
-// error otherwise.
+// or lock violation), tries again every StepMs for up to HeldFileWaitMs. Raises
+// with the last error otherwise.
 template <typename TAttempt>
 void RetryWhileHeld(TAttempt Attempt, const char* Api, DWORD StepMs)
 {
@@ -183,16 +183,15 @@ private:
 void WriteBurst(TLogFileAppender& file, const TLogBurst& burst, const SYSTEMTIME& writeDate)
 {
     const auto& requests = burst.Requests();
+    auto pathOf = [&writeDate](const TLogRequest& request) {
+        return TTxtFileLog::LogFileName(request.FileName, request.Ext, request.AddDatetime, writeDate);
+    };
     for (std::size_t first = 0; first < requests.size();)
     {
-        const TLogRequest& lead = *requests[first];
-        std::wstring path = TTxtFileLog::LogFileName(lead.FileName, lead.Ext, lead.AddDatetime, writeDate);
+        const std::wstring path = pathOf(*requests[first]);
         std::string bytes;
         std::size_t next = first;
-        for (; next < requests.size() &&
-               TTxtFileLog::LogFileName(requests[next]->FileName, requests[next]->Ext, requests[next]->AddDatetime,
-                                        writeDate) == path;
-             ++next)
+        for (; next < requests.size() && pathOf(*requests[next]) == path; ++next)
             bytes.append(WideToUtf8(requests[next]->LogText)).append("\r\n");
         try
         {
