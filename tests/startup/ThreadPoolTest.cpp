@@ -42,6 +42,22 @@ TEST(ThreadQueue, HandsOutItemsInOrderThenEndsOnceFinalized)
     EXPECT_THROW(queue.Push(Item(9)), EThreadStackFinalized);
 }
 
+// What the log's worker uses to take the lines queued behind the one it was handed.
+TEST(ThreadQueue, TryPopTakesWhatIsQueuedWithoutWaitingAndNothingOnceFinalized)
+{
+    TThreadQueue queue;
+    void* data = Item(7);
+    EXPECT_FALSE(queue.TryPop(data));
+    EXPECT_EQ(data, nullptr);
+    queue.Push(Item(1));
+    queue.Push(Item(2));
+    ASSERT_TRUE(queue.TryPop(data));
+    EXPECT_EQ(data, Item(1));
+    queue.Finalize();
+    EXPECT_FALSE(queue.TryPop(data));
+    EXPECT_EQ(data, nullptr);
+}
+
 TEST(ThreadQueue, OneFinalizeWakesEveryWaitingThread)
 {
     TThreadQueue queue;
