@@ -106,11 +106,11 @@ trap cleanup EXIT
 installed_exe="$WINEPREFIX/drive_c/Program Files/Quorvix Remote/uxlink.exe"
 log_folder="$WINEPREFIX/drive_c/ProgramData/QuorvixRemote/Logs"
 
-# Each run leaves its verbose log in the work folder, for when it fails.
-msiexec_runs=0
 # wine hands on an exit code modulo 256, as every Unix process does.
 ERROR_SUCCESS_REBOOT_REQUIRED=$((3010 % 256))
 ERROR_INSTALL_FAILURE=$((1603 % 256))
+# Each run leaves its verbose log in the work folder, for when it fails.
+msiexec_runs=0
 msiexec() {
     msiexec_runs=$((msiexec_runs + 1))
     wine msiexec "$@" /qn /l*v "$(windows_path "$work/msiexec-$msiexec_runs.log")"
@@ -155,7 +155,7 @@ stop_bridge() {
 service_client() { wine "$build_dir/bin/service_client.exe" "$@"; }
 expect_serving() {
     service_client "$1" SUINFO >"$work/answer.txt" || fail "bridge $1 does not answer"
-    grep -q '"Result"' "$work/answer.txt" || fail "bridge $1's answer: $(cat "$work/answer.txt")"
+    grep -q '"command":"Result".*"nome_utente"' "$work/answer.txt" || fail "bridge $1's answer: $(cat "$work/answer.txt")"
 }
 
 step "fresh prefix"
