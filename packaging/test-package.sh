@@ -5,7 +5,8 @@
 # Usage: test-package.sh BUILD_DIR VERSION (inside a Wine session, for its display).
 #
 # Wine does not keep a folder's security descriptor, so the log folder's permissions are
-# shown in the package's own table, the one Windows Installer applies.
+# shown in the package's own table, the one Windows Installer applies, and what they grant
+# is asked of AccessCheck (Wine's own is faithful for a descriptor from SDDL).
 set -euo pipefail
 
 build_dir=$(realpath "$1")
@@ -53,9 +54,9 @@ sequence() { cell "$msi" InstallExecuteSequence "$1" 3; }
    $(sequence RemoveExistingProducts) < $(sequence InstallInitialize) )) ||
     fail "an older product is not removed between InstallValidate and InstallInitialize"
 
-# The log folder's SDDL, ACE by ACE: protected from what ProgramData hands down; LocalSystem
-# and the Administrators full control; Authenticated Users, and a file's creator, may list,
-# read, create files and append, and never delete, write over or change permissions.
+# The log folder's SDDL: protected from what ProgramData hands down; LocalSystem and the
+# Administrators full control; Authenticated Users' rights are asked of AccessCheck below.
+# A file's creator (OWNER RIGHTS) gets no more than they do on files: read and append.
 [ "$(cell "$msi" MsiLockPermissionsEx LogFolderPermissions 2)" = LOGFOLDER ] &&
 [ "$(cell "$msi" MsiLockPermissionsEx LogFolderPermissions 3)" = CreateFolder ] || fail "no permissions on the log folder"
 sddl=$(cell "$msi" MsiLockPermissionsEx LogFolderPermissions 4)
@@ -64,15 +65,7 @@ ace_mask() { grep -o "(A;$1;[^;]*;;;$2)" <<<"$sddl" | cut -d';' -f3; }
 for trustee in SY BA; do
     [ "$(ace_mask OICI "$trustee")" = FA ] || fail "$trustee has no full control: $sddl"
 done
-never=$((0x10000 | 0x40000 | 0x80000 | 0x40 | 0x100 | 0x10)) # DELETE, WRITE_DAC, WRITE_OWNER, FILE_DELETE_CHILD, FILE_WRITE_ATTRIBUTES, FILE_WRITE_EA
-folder=$(ace_mask '' AU)
-(( (folder & 0x23) == 0x23 && (folder & (never | 0x4)) == 0 )) ||
-    fail "Authenticated Users cannot just list and create files in the folder: $folder"
-for trustee in AU OW; do
-    file=$(ace_mask OIIO "$trustee")
-    (( (file & 0x5) == 0x5 && (file & (never | 0x2)) == 0 )) ||
-        fail "$trustee cannot just read and append the files: $file"
-done
+[ "$(ace_mask OIIO OW)" = "$(ace_mask OIIO AU)" ] || fail "a file's creator gets other rights than Authenticated Users: $sddl"
 [ "$(grep -o '(' <<<"$sddl" | wc -l)" = 5 ] || fail "unexpected ACEs: $sddl"
 
 # --- The signatures ---------------------------------------------------------------------
@@ -163,6 +156,29 @@ mkdir -p "$WINEPREFIX"
 # A persistent server keeps each wine call fast; cleanup ends it.
 wineserver -p
 wineboot --init >"$work/wineboot.log" 2>&1
+
+step "the log folder's permissions for Authenticated Users, as AccessCheck answers"
+# Each MASK:VERDICT is asked of Windows' AccessCheck for a member of Authenticated Users
+# who is no administrator (access_check.exe).
+expect_rights() {
+    local descriptor=$1 masks=() expected=() got
+    shift
+    for right in "$@"; do
+        masks+=("${right%:*}")
+        expected+=("${right#*:}")
+    done
+    got=$(wine "$build_dir/bin/access_check.exe" "O:SYG:SY$descriptor" "${masks[@]}" | tr -d '\r' | tr '\n' ' ')
+    [ "$got" = "${expected[*]} " ] || fail "for $* in $descriptor: $got"
+}
+# The folder: list, create files, traverse, read; no folders, no deleting what is in it,
+# no deleting it, no changing its permissions or owner.
+expect_rights "$sddl" 0x1:granted 0x2:granted 0x20:granted 0x120089:granted \
+    0x4:denied 0x40:denied 0x10000:denied 0x40000:denied 0x80000:denied
+# A file in it inherits the ACEs marked for objects (OI), as Windows hands them down: read
+# and append; no writing over or truncating, no deleting, no attributes, permissions or owner.
+file_sddl="D:P$(grep -o '([^)]*)' <<<"$sddl" | awk -F';' '$2 ~ /OI/ { printf "%s;ID;%s;;;%s", $1, $3, $6 }')"
+expect_rights "$file_sddl" 0x120089:granted 0x4:granted \
+    0x2:denied 0x10000:denied 0x100:denied 0x40000:denied 0x80000:denied
 
 step "install"
 msiexec /i "$(windows_path "$msi")" || fail "install: exit $?"
