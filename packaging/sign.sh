@@ -22,7 +22,8 @@ if [ -n "${UXLINK_SIGN_CERT:-}" ] || [ -n "${UXLINK_SIGN_KEY:-}" ]; then
            -ts "${UXLINK_TIMESTAMP_URL:-http://timestamp.digicert.com}")
     [ -z "${UXLINK_SIGN_KEY_PASSWORD_FILE:-}" ] || args+=(-readpass "$UXLINK_SIGN_KEY_PASSWORD_FILE")
 else
-    if [ ! -s "$test_cert_dir/cert.pem" ]; then
+    # Made again a day before it expires, so that an old build tree still verifies.
+    if ! openssl x509 -checkend 86400 -noout -in "$test_cert_dir/cert.pem" >/dev/null 2>&1; then
         mkdir -p "$test_cert_dir"
         openssl req -x509 -newkey rsa:3072 -sha256 -nodes -days 30 \
             -subj "/O=Quorvix/CN=uxlink test signing (not trusted)" \

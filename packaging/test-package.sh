@@ -42,6 +42,11 @@ done
 
 msiinfo suminfo "$msi" | grep -qx 'Template: x64;1033' || fail "not a 64-bit package"
 [ "$(cell "$msi" Property ProductVersion 2)" = "$version" ] || fail "ProductVersion is not $version"
+# The program's version resource names the same version (UTF-16 strings in the .exe).
+for field in FileVersion ProductVersion; do
+    [ "$(x86_64-w64-mingw32-strings -el "$package_dir/uxlink.exe" | grep -x -A1 "$field" | tail -n1)" = "$version.0" ] ||
+        fail "uxlink.exe's $field is not $version.0"
+done
 [ "$(cell "$msi" Property ALLUSERS 2)" = 1 ] || fail "not per machine"
 [ "$(cell "$msi" Property MSIRESTARTMANAGERCONTROL 2)" = Disable ] || fail "Restart Manager not disabled"
 [ "$(cell "$msi" Property REBOOT 2)" = ReallySuppress ] || fail "the installer may restart the machine"
