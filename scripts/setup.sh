@@ -9,6 +9,7 @@ packages=(
     wine wine64 xvfb x11-utils xauth
     nlohmann-json3-dev googletest
     imagemagick
+    msitools wixl osslsigncode openssl
 )
 
 missing=()
