@@ -107,11 +107,54 @@ void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operat
 
 } // namespace
 
-void TPF_SendUserInfo(int pid) { SendMSGToMasterPipe(L"SUINFO", std::to_wstring(pid)); }
-void TPF_SendWakeUpNeo(int pid) { SendMSGToMasterPipe(L"WAKEUPNEO", std::to_wstring(pid)); }
-void TPF_SendLogout(int pid) { SendMSGToMasterPipe(L"REQLOGOUT", std::to_wstring(pid)); }
-void TPF_SendDisableUnattendedAccess(int pid) { SendMSGToMasterPipe(L"REQDISERVICE", std::to_wstring(pid)); }
-void TPF_SendQuit(int pid) { SendMSGToMasterPipe(L"REQQUIT", std::to_wstring(pid)); }
+// One row per command: its name in the envelope, the send operation whose name
+// tags its log lines, and how its envelope is made. Only "SUINFO" carries
+// parameters, fetched when the pipe is open, and logs the details of its send.
+struct TMasterCommand
+{
+    std::wstring_view Name;
+    std::wstring_view Operation;
+    TTPPipeMessage (*MakeRequest)(const std::wstring& Command);
+    bool LogsDetails;
+};
+
+namespace
+{
+
+TTPPipeMessage UserInfoRequest(const std::wstring& Command)
+{
+    return TTPPipeMessage(Command, {L"nome_utente", L"desktop_utente", L"tempdir_utente", L"local_appdata"},
+                          {GetLoggedUserName(), GetDesktopFolder(), GetTempFolder(), GetLocalAppDataFolder()});
+}
+
+TTPPipeMessage BareRequest(const std::wstring& Command)
+{
+    return TTPPipeMessage(Command, {}, {});
+}
+
+constexpr TMasterCommand UserInfoCommand{L"SUINFO", L"SendUserInfo", UserInfoRequest, true};
+constexpr TMasterCommand WakeUpNeoCommand{L"WAKEUPNEO", L"SendWakeUpNeo", BareRequest, false};
+constexpr TMasterCommand LogoutCommand{L"REQLOGOUT", L"SendLogout", BareRequest, false};
+constexpr TMasterCommand DisableUnattendedAccessCommand{L"REQDISERVICE", L"SendDisableUnattendedAccess", BareRequest,
+                                                        false};
+constexpr TMasterCommand QuitCommand{L"REQQUIT", L"SendQuit", BareRequest, false};
+
+// In the order Execute tries them; names match exactly, letter case included.
+constexpr const TMasterCommand* MasterCommands[] = {&UserInfoCommand, &WakeUpNeoCommand, &LogoutCommand,
+                                                    &DisableUnattendedAccessCommand, &QuitCommand};
+
+void StartSend(const TMasterCommand& Command, int Pid)
+{
+    SendMSGToMasterPipe(std::wstring(Command.Name), std::to_wstring(Pid));
+}
+
+} // namespace
+
+void TPF_SendUserInfo(int pid) { StartSend(UserInfoCommand, pid); }
+void TPF_SendWakeUpNeo(int pid) { StartSend(WakeUpNeoCommand, pid); }
+void TPF_SendLogout(int pid) { StartSend(LogoutCommand, pid); }
+void TPF_SendDisableUnattendedAccess(int pid) { StartSend(DisableUnattendedAccessCommand, pid); }
+void TPF_SendQuit(int pid) { StartSend(QuitCommand, pid); }
 
 void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid)
 {
@@ -146,16 +189,12 @@ void TTHSendMSGToMasterPipe::Execute()
         Log(L"[TTHSendMSGToMasterPipe.Execute ] Start " + _operation);
         try
         {
-            if (_operation == L"SUINFO")
-                SendUserInfo();
-            else if (_operation == L"WAKEUPNEO")
-                SendWakeUpNeo();
-            else if (_operation == L"REQLOGOUT")
-                SendLogout();
-            else if (_operation == L"REQDISERVICE")
-                SendDisableUnattendedAccess();
-            else if (_operation == L"REQQUIT")
-                SendQuit();
+            for (const TMasterCommand* command : MasterCommands)
+                if (_operation == command->Name)
+                {
+                    SendCommand(*command);
+                    break;
+                }
         }
         catch (const std::exception&)
         {
@@ -182,42 +221,15 @@ void TTHSendMSGToMasterPipe::CancelPendingIo()
         CancelSynchronousIo(FRunningThread.Get()); // ERROR_NOT_FOUND when between calls: the caller repeats
 }
 
-bool TTHSendMSGToMasterPipe::SendUserInfo()
-{
-    return SendCommand(
-        L"SendUserInfo",
-        [] {
-            return TTPPipeMessage(L"SUINFO", {L"nome_utente", L"desktop_utente", L"tempdir_utente", L"local_appdata"},
-                                  {GetLoggedUserName(), GetDesktopFolder(), GetTempFolder(), GetLocalAppDataFolder()});
-        },
-        true);
-}
+bool TTHSendMSGToMasterPipe::SendUserInfo() { return SendCommand(UserInfoCommand); }
+bool TTHSendMSGToMasterPipe::SendWakeUpNeo() { return SendCommand(WakeUpNeoCommand); }
+bool TTHSendMSGToMasterPipe::SendLogout() { return SendCommand(LogoutCommand); }
+bool TTHSendMSGToMasterPipe::SendDisableUnattendedAccess() { return SendCommand(DisableUnattendedAccessCommand); }
+bool TTHSendMSGToMasterPipe::SendQuit() { return SendCommand(QuitCommand); }
 
-bool TTHSendMSGToMasterPipe::SendWakeUpNeo()
+bool TTHSendMSGToMasterPipe::SendCommand(const TMasterCommand& Command)
 {
-    return SendCommand(L"SendWakeUpNeo", [] { return TTPPipeMessage(L"WAKEUPNEO", {}, {}); }, false);
-}
-
-bool TTHSendMSGToMasterPipe::SendLogout()
-{
-    return SendCommand(L"SendLogout", [] { return TTPPipeMessage(L"REQLOGOUT", {}, {}); }, false);
-}
-
-bool TTHSendMSGToMasterPipe::SendDisableUnattendedAccess()
-{
-    return SendCommand(L"SendDisableUnattendedAccess", [] { return TTPPipeMessage(L"REQDISERVICE", {}, {}); },
-                       false);
-}
-
-bool TTHSendMSGToMasterPipe::SendQuit()
-{
-    return SendCommand(L"SendQuit", [] { return TTPPipeMessage(L"REQQUIT", {}, {}); }, false);
-}
-
-bool TTHSendMSGToMasterPipe::SendCommand(std::wstring_view Method, const std::function<TTPPipeMessage()>& MakeRequest,
-                                         bool LogDetails)
-{
-    std::wstring tag = std::wstring(SendTag) + std::wstring(Method) + L"]";
+    std::wstring tag = std::wstring(SendTag) + std::wstring(Command.Operation) + L"]";
     TUniqueHandle pipe = OpenMasterPipe(MasterPipeName(_pidmasterPipe));
     if (!pipe)
     {
@@ -227,12 +239,13 @@ bool TTHSendMSGToMasterPipe::SendCommand(std::wstring_view Method, const std::fu
     bool outcome = false;
     try
     {
-        std::optional<TTPPipeMessage> answer = SendMessageToPipeAndGetResult(pipe.Get(), MakeRequest());
+        std::optional<TTPPipeMessage> answer =
+            SendMessageToPipeAndGetResult(pipe.Get(), Command.MakeRequest(std::wstring(Command.Name)));
         if (answer && answer->Name() == L"Result")
         {
             std::wstring result = answer->GetData(L"Result");
             outcome = result == L"OK";
-            if (LogDetails)
+            if (Command.LogsDetails)
                 Log(tag + L"  Result  " + result);
         }
     }
@@ -240,7 +253,7 @@ bool TTHSendMSGToMasterPipe::SendCommand(std::wstring_view Method, const std::fu
     {
         Log(tag + L"  EX  " + WhatOf(e));
     }
-    if (LogDetails)
+    if (Command.LogsDetails)
         Log(tag + L"  CloseHandle(pipe) ");
     return outcome;
 }

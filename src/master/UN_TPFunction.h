@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,6 +25,8 @@ void TPF_SendQuit(int pid);
 
 // Starts the watcher for one command (which starts the send thread) and returns at once.
 void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid);
+
+struct TMasterCommand;
 
 // One send: the work of the send thread and what it shares with its watcher (the
 // finished flag and a way to cancel its pipe I/O). Held by shared_ptr by both
@@ -61,10 +62,9 @@ public:
     std::optional<TTPPipeMessage> SendMessageToPipeAndGetResult(HANDLE Pipe, const TTPPipeMessage& Request);
 
 private:
-    // The steps all five send operations share. MakeRequest runs inside the
-    // exception guard, once the pipe is open; only "SUINFO" logs its details.
-    bool SendCommand(std::wstring_view Method, const std::function<TTPPipeMessage()>& MakeRequest,
-                     bool LogDetails);
+    // The steps all five send operations share; the request is made inside the
+    // exception guard, once the pipe is open.
+    bool SendCommand(const TMasterCommand& Command);
 
     std::wstring _operation;
     std::wstring _pidmasterPipe;

@@ -13,7 +13,6 @@
 #include <shellapi.h>
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -28,7 +27,12 @@ namespace
 // One lock for the whole process, not one per dispatcher.
 TSlimLock RequestLock;
 
-constexpr wchar_t Tag[] = L"[TCalcRequestDispatcher.InternalProcessRequest]";
+// Every line of the dispatcher starts with the class and method it comes from.
+const std::wstring ClassTag = L"[TCalcRequestDispatcher.";
+const std::wstring Tag = ClassTag + L"InternalProcessRequest]";
+// The desktop line of "SUINFO" has always named the class with a doubled "T";
+// readers of the log look for it that way.
+const std::wstring DesktopLineTag = L"[T" + Tag.substr(1);
 
 std::wstring OkAnswer()
 {
@@ -60,26 +64,6 @@ public:
     TClipboard& operator=(const TClipboard&) = delete;
     ~TClipboard() { CloseClipboard(); }
 };
-
-// A decimal integer, optionally signed, that is the whole text and fits in 32
-// bits; Default for anything else.
-int DecimalOr(std::wstring_view AText, int ADefault)
-{
-    std::string narrow;
-    for (wchar_t c : AText)
-    {
-        if (c > 0x7F)
-            return ADefault;
-        narrow.push_back(static_cast<char>(c));
-    }
-    const char* first = narrow.data();
-    const char* last = first + narrow.size();
-    if (first != last && *first == '+')
-        ++first;
-    int value = 0;
-    auto [end, error] = std::from_chars(first, last, value);
-    return first != last && error == std::errc() && end == last ? value : ADefault;
-}
 
 std::wstring ReplaceAll(std::wstring AText, std::wstring_view AFrom, std::wstring_view ATo)
 {
@@ -141,7 +125,7 @@ std::wstring DropFolderOf(const std::wstring& APath)
     DWORD attributes = GetFileAttributesW(APath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
     {
-        Log(std::wstring(Tag) + L" REQMOTCB - INVALID_FILE_ATTRIBUTES: " + APath);
+        Log(Tag + L" REQMOTCB - INVALID_FILE_ATTRIBUTES: " + APath);
         return {};
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -165,7 +149,7 @@ std::wstring TCalcRequestDispatcher::ProcessRequest(const std::wstring& ARequest
     }
     catch (const std::exception& e)
     {
-        Log(L"[TCalcRequestDispatcher.ProcessRequest]  EX  " + WhatOf(e));
+        Log(ClassTag + L"ProcessRequest]  EX  " + WhatOf(e));
         return TTPPipeMessage::MakeMessage(e);
     }
 }
@@ -186,7 +170,7 @@ std::wstring TCalcRequestDispatcher::InternalProcessRequest(const std::wstring& 
 
     std::wstring answer;
     TTPPipeMessage request(ARequest);
-    Log(std::wstring(Tag) + L" BEGIN: " + ARequest);
+    Log(Tag + L" BEGIN: " + ARequest);
     try
     {
         for (const auto& [name, command] : Commands)
@@ -198,7 +182,7 @@ std::wstring TCalcRequestDispatcher::InternalProcessRequest(const std::wstring& 
     }
     catch (const std::exception& e)
     {
-        Log(std::wstring(Tag) + L" EX" + WhatOf(e));
+        Log(Tag + L" EX" + WhatOf(e));
     }
     return answer;
 }
@@ -216,20 +200,20 @@ void TCalcRequestDispatcher::SendUserInfo(const TTPPipeMessage&, std::wstring& A
     std::wstring desktop = GetDesktopFolder();
     std::wstring temp = GetTempFolder();
     std::wstring localAppData = GetLocalAppDataFolder();
-    Log(std::wstring(Tag) + L" - nome_utente: " + userName);
-    Log(L"[TTCalcRequestDispatcher.InternalProcessRequest] - desktop_utente: " + desktop);
-    Log(std::wstring(Tag) + L" - tempdir_utente: " + temp);
-    Log(std::wstring(Tag) + L" - local_appdata: " + localAppData);
+    Log(Tag + L" - nome_utente: " + userName);
+    Log(DesktopLineTag + L" - desktop_utente: " + desktop);
+    Log(Tag + L" - tempdir_utente: " + temp);
+    Log(Tag + L" - local_appdata: " + localAppData);
     AAnswer = TTPPipeMessage::MakeMessage(L"Result", {L"nome_utente", L"desktop_utente", L"tempdir_utente", L"local_appdata"},
                                           {userName, desktop, temp, localAppData});
 }
 
 void TCalcRequestDispatcher::ReadClipboardFiles(const TTPPipeMessage&, std::wstring& AAnswer)
 {
-    Log(std::wstring(Tag) + L" REQCLBRH - BEFORE  Clipboard.HasFormat(CF_HDROP)");
+    Log(Tag + L" REQCLBRH - BEFORE  Clipboard.HasFormat(CF_HDROP)");
     if (!IsClipboardFormatAvailable(CF_HDROP))
         return;
-    Log(std::wstring(Tag) + L" REQCLBRH - INSIDE  Clipboard.HasFormat(CF_HDROP)");
+    Log(Tag + L" REQCLBRH - INSIDE  Clipboard.HasFormat(CF_HDROP)");
 
     std::vector<std::wstring> keys;
     std::vector<std::wstring> values;
@@ -247,12 +231,12 @@ void TCalcRequestDispatcher::ReadClipboardFiles(const TTPPipeMessage&, std::wstr
                 continue;
             keys.push_back(std::to_wstring(i));
             values.push_back(std::move(name));
-            Log(std::wstring(Tag) + L" REQCLBRH -  CF_HDROP - path file find : " + keys.back() + L". " +
+            Log(Tag + L" REQCLBRH -  CF_HDROP - path file find : " + keys.back() + L". " +
                 values.back() + L"  ");
         }
     }
     AAnswer = TTPPipeMessage::MakeMessage(L"Result", keys, values);
-    Log(std::wstring(Tag) + L" REQCLBRH -  xmlmessage message back to client: " + AAnswer);
+    Log(Tag + L" REQCLBRH -  xmlmessage message back to client: " + AAnswer);
 }
 
 void TCalcRequestDispatcher::FindDropFolder(const TTPPipeMessage& ARequest, std::wstring& AAnswer)
@@ -270,14 +254,14 @@ void TCalcRequestDispatcher::FindDropFolder(const TTPPipeMessage& ARequest, std:
             return;
         path = TrimControlAndBlanks(
             StripChars(StripChars(report->LastClipPath(), MakeCharSet(L"\n")), MakeCharSet(L"\r")));
-        Log(std::wstring(Tag) + L" REQMOTCB -  droppath: " + path);
+        Log(Tag + L" REQMOTCB -  droppath: " + path);
         try
         {
             path = DropFolderOf(path);
         }
         catch (const std::exception& e)
         {
-            Log(std::wstring(Tag) + L" REQMOTCB -  " + path + L" EX: " + WhatOf(e));
+            Log(Tag + L" REQMOTCB -  " + path + L" EX: " + WhatOf(e));
             path.clear();
         }
         if (!path.empty())
@@ -285,14 +269,14 @@ void TCalcRequestDispatcher::FindDropFolder(const TTPPipeMessage& ARequest, std:
     }
     catch (const std::exception& e)
     {
-        Log(std::wstring(Tag) + L" REQMOTCB - " + path + L" EX: " + WhatOf(e));
+        Log(Tag + L" REQMOTCB - " + path + L" EX: " + WhatOf(e));
     }
 }
 
 void TCalcRequestDispatcher::CloseBridge(const TTPPipeMessage&, std::wstring& AAnswer)
 {
     AAnswer = OkAnswer();
-    Log(std::wstring(Tag) + L" REQCPIPE ");
+    Log(Tag + L" REQCPIPE ");
     WithMainForm([](TFmain& AForm) {
         AForm.RunOnMainThread([&AForm] {
             if (AForm.TrayIcon)
@@ -307,23 +291,23 @@ void TCalcRequestDispatcher::ShowTrayBalloon(const TTPPipeMessage& ARequest, std
 {
     AAnswer = OkAnswer();
     const std::wstring text = ARequest.GetData(L"text");
-    Log(std::wstring(Tag) + L" REQTISHOW " + text);
+    Log(Tag + L" REQTISHOW " + text);
     const std::wstring title = ARequest.GetData(L"title");
     const std::wstring balloonText = ReplaceAll(text, L"*", L"\r\n");
-    const int index = DecimalOr(ARequest.GetData(L"iconindex"), -1);
-    Log(std::wstring(Tag) + L" REQTISHOW -Fmain.ShowBalloonHint ");
+    const int index = IntegerFromText(ARequest.GetData(L"iconindex"), -1, TNumberForms::nfDecimal);
+    Log(Tag + L" REQTISHOW -Fmain.ShowBalloonHint ");
     if (!WithMainForm([&](TFmain& AForm) {
             AForm.ShowBallonHint(title, balloonText, TQXBalloonHintIcon::bsbitNone, index);
         }))
         throw std::runtime_error("Fmain nil");
-    Log(std::wstring(Tag) + L" REQTISHOW RESULT ");
-    Log(std::wstring(Tag) + L" REQTISHOW " + AAnswer);
+    Log(Tag + L" REQTISHOW RESULT ");
+    Log(Tag + L" REQTISHOW " + AAnswer);
 }
 
 void TCalcRequestDispatcher::SetTrayMenuTexts(const TTPPipeMessage& ARequest, std::wstring& AAnswer)
 {
     AAnswer = OkAnswer();
-    Log(std::wstring(Tag) + L" RESTICHICON ");
+    Log(Tag + L" RESTICHICON ");
     const bool formExists = WithMainForm([&](TFmain& AForm) {
         std::vector<int> tags;
         AForm.RunOnMainThread([&] {
@@ -341,19 +325,20 @@ void TCalcRequestDispatcher::SetTrayMenuTexts(const TTPPipeMessage& ARequest, st
                 std::wstring label = ARequest.GetData(L"label" + std::to_wstring(tag));
                 if (label.empty())
                     continue;
-                const int status = DecimalOr(ARequest.GetData(L"status" + std::to_wstring(tag)), 0);
+                const int status =
+                    IntegerFromText(ARequest.GetData(L"status" + std::to_wstring(tag)), 0, TNumberForms::nfDecimal);
                 menuTrad.push_back(std::move(label));
                 menuStatus.push_back(status);
             }
             catch (const std::exception& e)
             {
-                Log(std::wstring(Tag) + L" RESTICHICON EX  " + WhatOf(e));
+                Log(Tag + L" RESTICHICON EX  " + WhatOf(e));
             }
         }
         AForm.TranslateAndSetStatusTrayMenu(menuTrad, menuStatus);
     });
     if (!formExists)
-        Log(std::wstring(Tag) + L" RESTICHICON Fmain nil ");
+        Log(Tag + L" RESTICHICON Fmain nil ");
 }
 
 void TCalcRequestDispatcher::RunAfterAnswer() noexcept
@@ -367,6 +352,6 @@ void TCalcRequestDispatcher::RunAfterAnswer() noexcept
     }
     catch (const std::exception& e)
     {
-        Log(std::wstring(Tag) + L" EX" + WhatOf(e));
+        Log(Tag + L" EX" + WhatOf(e));
     }
 }

@@ -102,25 +102,28 @@ int GetOwnProcessId()
     return static_cast<int>(GetCurrentProcessId());
 }
 
-int IntegerFromText(std::wstring_view Text)
+int IntegerFromText(std::wstring_view Text, int Default, TNumberForms Forms)
 {
     int base = 10;
     bool negative = false;
     std::size_t i = 0;
     if (i < Text.size() && (Text[i] == L'-' || Text[i] == L'+'))
         negative = Text[i++] == L'-';
-    if (i < Text.size() && Text[i] == L'$')
+    if (Forms == TNumberForms::nfDecimalOrHex)
     {
-        base = 16;
-        ++i;
-    }
-    else if (i + 1 < Text.size() && Text[i] == L'0' && (Text[i + 1] == L'x' || Text[i + 1] == L'X'))
-    {
-        base = 16;
-        i += 2;
+        if (i < Text.size() && Text[i] == L'$')
+        {
+            base = 16;
+            ++i;
+        }
+        else if (i + 1 < Text.size() && Text[i] == L'0' && (Text[i + 1] == L'x' || Text[i + 1] == L'X'))
+        {
+            base = 16;
+            i += 2;
+        }
     }
     if (i == Text.size())
-        return 0;
+        return Default;
 
     long long value = 0;
     for (; i < Text.size(); ++i)
@@ -134,14 +137,14 @@ int IntegerFromText(std::wstring_view Text)
         else if (base == 16 && c >= L'A' && c <= L'F')
             digit = c - L'A' + 10;
         else
-            return 0;
+            return Default;
         value = value * base + digit;
         if (value > 0x80000000LL)
-            return 0;
+            return Default;
     }
     if (negative)
         value = -value;
     if (value > INT_MAX || value < INT_MIN)
-        return 0;
+        return Default;
     return static_cast<int>(value);
 }

@@ -20,9 +20,17 @@ std::wstring StripChars(std::wstring_view S, const TCharSet& CharSet);
 // S without the characters of code 32 and below at both ends.
 std::wstring TrimControlAndBlanks(std::wstring_view S);
 
-// Decimal digits, or hexadecimal digits after "$" or "0x", with an optional sign,
-// in the 32-bit signed range; 0 for anything else (as a pid, a flag or an index).
-int IntegerFromText(std::wstring_view Text);
+// The ways a number may be written: decimal digits (the request parameters), or
+// also hexadecimal digits after "$" or "0x" (the command line, the envelope's flag).
+enum class TNumberForms
+{
+    nfDecimal,
+    nfDecimalOrHex,
+};
+
+// The whole text as a 32-bit signed number in Forms, with an optional sign;
+// Default for anything else (an empty text, other characters, out of range).
+int IntegerFromText(std::wstring_view Text, int Default = 0, TNumberForms Forms = TNumberForms::nfDecimalOrHex);
 
 std::wstring Utf8ToWide(std::string_view text);
 // From the system's ANSI code page.

@@ -99,15 +99,12 @@ std::wstring ExpandLongPath(std::wstring_view Path)
         std::size_t slash = rest.find(L'\\');
         std::wstring component = rest.substr(0, slash);
         WIN32_FIND_DATAW found{};
-        HANDLE find = FindFirstFileW((result + component).c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE || component.empty())
+        TUniqueFind find(FindFirstFileW((result + component).c_str(), &found));
+        if (!find || component.empty())
         {
-            if (find != INVALID_HANDLE_VALUE)
-                FindClose(find);
             result += rest;
             break;
         }
-        TUniqueFind closeFind(find);
         result += found.cFileName;
         if (slash == std::wstring::npos)
             break;

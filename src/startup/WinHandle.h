@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include <cstddef>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -39,7 +40,13 @@ public:
         if (handle == INVALID_HANDLE_VALUE)
             handle = nullptr;
         if (FHandle != nullptr && FHandle != handle)
+        {
+            // Reset(CreateFileW(...)) in a retry loop reads the new call's error
+            // afterwards (ERROR_PIPE_BUSY); closing the old handle must not replace it.
+            const DWORD lastError = GetLastError();
             CloseHandle(FHandle);
+            SetLastError(lastError);
+        }
         FHandle = handle;
     }
 
@@ -67,7 +74,28 @@ struct TLocalFreeDeleter { void operator()(void* memory) const noexcept { LocalF
 template <typename T>
 using TUniqueLocal = std::unique_ptr<T, TLocalFreeDeleter>;
 
-struct TFindDeleter { void operator()(HANDLE find) const noexcept { FindClose(find); } };
+// A find handle. FindFirstFileW reports failure with INVALID_HANDLE_VALUE, not
+// NULL, so that value is the empty one: an owner of a failed search closes nothing.
+class TFindHandle
+{
+public:
+    TFindHandle() noexcept = default;
+    TFindHandle(std::nullptr_t) noexcept {}
+    TFindHandle(HANDLE handle) noexcept : FHandle(handle) {}
+    operator HANDLE() const noexcept { return FHandle; }
+    explicit operator bool() const noexcept { return FHandle != INVALID_HANDLE_VALUE; }
+    friend bool operator==(TFindHandle, TFindHandle) noexcept = default;
+    friend bool operator==(TFindHandle find, std::nullptr_t) noexcept { return !find; }
+
+private:
+    HANDLE FHandle = INVALID_HANDLE_VALUE;
+};
+
+struct TFindDeleter
+{
+    using pointer = TFindHandle;
+    void operator()(TFindHandle find) const noexcept { FindClose(find); }
+};
 using TUniqueFind = std::unique_ptr<void, TFindDeleter>;
 
 // Keeps a global memory block locked for one scope.

@@ -283,6 +283,11 @@ void TFmain::RefuseHandedOverCalls()
 
 LRESULT TFmain::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    return HandleGuarded(L"[TFmain.WndProc]", [&] { return HandleFormMessage(window, message, wParam, lParam); });
+}
+
+LRESULT TFmain::HandleFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message)
     {
     case WM_RUN_HANDED_OVER_CALLS:

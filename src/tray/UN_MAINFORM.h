@@ -77,6 +77,7 @@ private:
 
     friend LRESULT CALLBACK RouteToOwner<TFmain>(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void FormCreate(TShellNotifyIcon ShellNotifyIcon);
     void FormClose();
     void TIF_CreateTrayIcon();

@@ -2,10 +2,16 @@
 // messages go to the object it was created for.
 #pragma once
 
+#include "startup/GF_SupportFunctions.h"
+#include "startup/UN_GlobalVars.h"
 #include "startup/WinError.h"
 #include "startup/WinHandle.h"
 
 #include <windows.h>
+
+#include <exception>
+#include <string>
+#include <string_view>
 
 // Registers ClassName for this module with WindowProc; a class that a window
 // created earlier already registered is left as it is.
@@ -25,6 +31,23 @@ LRESULT CALLBACK RouteToOwner(HWND Window, UINT Message, WPARAM WParam, LPARAM L
         SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
     return owner != nullptr ? owner->HandleMessage(Window, Message, WParam, LParam)
                             : DefWindowProcW(Window, Message, WParam, LParam);
+}
+
+// Runs Handle for one message of a window. The handlers run inside the system's
+// dispatch of the message, which nothing may escape: a failure is logged with
+// Tag and the message counts as handled.
+template <class F>
+LRESULT HandleGuarded(std::wstring_view Tag, F&& Handle)
+{
+    try
+    {
+        return Handle();
+    }
+    catch (const std::exception& failure)
+    {
+        Log(std::wstring(Tag) + L"  EX  " + WhatOf(failure));
+        return 0;
+    }
 }
 
 // A tool window gets no task-bar button. Top-level rather than HWND_MESSAGE, so

@@ -21,7 +21,7 @@ enum class TKind
     UserInfo,   // "SUINFO": answered with the user's name and folders
     Ignored,    // a command the bridge does not know: closed without an answer
     Garbage,    // a well-framed text that is no envelope: closed without an answer
-    Truncated,  // a length, part of the text, then the client hangs up
+    Truncated,  // a whole envelope under a length that announces more, then the client hangs up
     Oversize,   // a length far beyond what the bridge accepts, then a little text
     ZeroLength, // a length of 0: nothing to do
 };
@@ -40,7 +40,13 @@ struct TTally
     std::atomic<int> Expected{0};
     std::atomic<int> Answered{0};
     std::atomic<int> Wrong{0};
+    std::atomic<int> GarbageSent{0};
 };
+
+// In the text of every garbage request and of every cut-off frame, so that the
+// bridge's log shows which of them it took for a request.
+constexpr wchar_t GarbageMark[] = L" garbage ";
+constexpr wchar_t CutOffMark[] = L"cut-off frame ";
 
 std::string LengthOnly(std::uint32_t length)
 {
@@ -61,11 +67,17 @@ bool SendOne(const std::wstring& pipeName, TKind kind, int serial)
         WriteBytes(pipe.Get(), PipeFrame::EncodeFrame(Request(L"NOSUCHCOMMAND" + std::to_wstring(serial))));
         return !ReadAnswer(pipe.Get());
     case TKind::Garbage:
-        WriteBytes(pipe.Get(), PipeFrame::EncodeFrame(L"{\"command\":\x00FF\xD800 garbage " + std::to_wstring(serial)));
+        WriteBytes(pipe.Get(), PipeFrame::EncodeFrame(L"{\"command\":\x00FF\xD800" + std::wstring(GarbageMark) +
+                                                      std::to_wstring(serial)));
         return !ReadAnswer(pipe.Get());
     case TKind::Truncated:
-        WriteBytes(pipe.Get(), LengthOnly(400) + PipeFrame::EncodeText(L"{\"command\":\"SUI"));
-        return true; // hung up mid-frame: nothing to read
+    {
+        // Nothing comes back to a client that hung up; a bridge that took what
+        // arrived for the whole frame would dispatch the envelope, and its log
+        // would show it (checked once the storm is over).
+        std::string text = PipeFrame::EncodeText(Request(L"SUINFO", {L"mark"}, {CutOffMark + std::to_wstring(serial)}));
+        return WriteBytes(pipe.Get(), LengthOnly(static_cast<std::uint32_t>(text.size() + 200)) + text);
+    }
     case TKind::Oversize:
         WriteBytes(pipe.Get(), LengthOnly(0xFFFFFFF0u) + PipeFrame::EncodeText(L"{\"command\":\"SUINFO\"}"));
         return !ReadAnswer(pipe.Get());
@@ -84,6 +96,8 @@ void RunClient(const std::wstring& pipeName, int client, int half, TTally& tally
         TKind kind = Mix[(client + i) % std::size(Mix)];
         if (kind == TKind::UserInfo)
             ++tally.Expected;
+        if (kind == TKind::Garbage)
+            ++tally.GarbageSent;
         bool right = false;
         try
         {
@@ -156,6 +170,18 @@ TEST_F(StormTest, SixteenClientsWithBadInputMixedInLoseNoWellFormedRequest)
     EXPECT_EQ(tally.Answered, tally.Expected);
     DWORD exitCode = 0;
     EXPECT_FALSE(Bridge().WaitForExit(0ms, exitCode)) << "the bridge ended under load";
+
+    // Every garbage text reached the dispatcher, so the log shows what was taken
+    // for a request; no cut-off frame may be among them.
+    int garbageSeen = 0;
+    int cutOffSeen = 0;
+    for (const std::wstring& line : test_support::LogLinesOf(Pid()))
+    {
+        garbageSeen += line.find(GarbageMark) != std::wstring::npos;
+        cutOffSeen += line.find(CutOffMark) != std::wstring::npos;
+    }
+    EXPECT_EQ(garbageSeen, tally.GarbageSent);
+    EXPECT_EQ(cutOffSeen, 0) << "cut-off frames were taken for whole requests";
 
     TResourceLevel after = SettledLevel(level);
     EXPECT_LE(after.Handles, level.Handles);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <optional>
 
@@ -39,7 +40,7 @@ public:
         std::filesystem::create_directories(FPath / "first");
         std::filesystem::create_directories(FPath / "second");
         for (const char* name : {"first\\a.txt", "second\\b.txt"})
-            CloseHandle(CreateFileW((FPath / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            std::ofstream(FPath / name).put('x');
     }
     TTempFolder(const TTempFolder&) = delete;
     TTempFolder& operator=(const TTempFolder&) = delete;

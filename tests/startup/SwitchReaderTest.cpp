@@ -60,19 +60,49 @@ TEST(StripChars, RemovesOnlyEightBitMembersOfTheSet)
     EXPECT_EQ(StripChars(L"\u0122", MakeCharSet(L"\x22")), L"\u0122");
 }
 
-TEST(IntegerFromText, AcceptsDecimalAndHexadecimalThirtyTwoBitNumbers)
+TEST(IntegerFromText, ReadsTheWholeTextInTheFormsTheCallerAllows)
 {
+    constexpr auto Decimal = TNumberForms::nfDecimal;
+    constexpr auto DecimalOrHex = TNumberForms::nfDecimalOrHex;
     struct
     {
         const wchar_t* Text;
-        int Expected;
+        TNumberForms Forms;
+        int Expected; // with -1 as the default
     } rows[] = {
-        {L"4242", 4242}, {L"$10", 16}, {L"0x1F", 31}, {L"-5", -5}, {L"abc", 0}, {L"", 0},
-        {L"12ab", 0},   {L"2147483647", 2147483647},  {L"2147483648", 0}, {L"-2147483648", -2147483647 - 1},
-        {L"$", 0},      {L"0x", 0},
+        {L"4242", DecimalOrHex, 4242},
+        {L"$10", DecimalOrHex, 16},
+        {L"0x1F", DecimalOrHex, 31},
+        {L"-5", DecimalOrHex, -5},
+        {L"+7", DecimalOrHex, 7},
+        {L"2147483647", DecimalOrHex, 2147483647},
+        {L"-2147483648", DecimalOrHex, -2147483647 - 1},
+        {L"2147483648", DecimalOrHex, -1},
+        {L"abc", DecimalOrHex, -1},
+        {L"", DecimalOrHex, -1},
+        {L"12ab", DecimalOrHex, -1},
+        {L"$", DecimalOrHex, -1},
+        {L"0x", DecimalOrHex, -1},
+        // The request parameters ("iconindex", "status<n>") are decimal only.
+        {L"3", Decimal, 3},
+        {L"+3", Decimal, 3},
+        {L"-2", Decimal, -2},
+        {L"007", Decimal, 7},
+        {L"$10", Decimal, -1},
+        {L"0x1F", Decimal, -1},
+        {L"2x", Decimal, -1},
+        {L" 3", Decimal, -1},
+        {L"+-5", Decimal, -1},
+        {L"-", Decimal, -1},
+        {L"\uFF13", Decimal, -1}, // a full-width digit three
+        {L"2147483648", Decimal, -1},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(IntegerFromText(row.Text), row.Expected) << WideToUtf8(row.Text);
+        EXPECT_EQ(IntegerFromText(row.Text, -1, row.Forms), row.Expected)
+            << WideToUtf8(row.Text) << (row.Forms == Decimal ? " (decimal)" : " (decimal or hexadecimal)");
+    // The command line's and the envelope's reading: 0 for anything that is no number.
+    EXPECT_EQ(IntegerFromText(L"abc"), 0);
+    EXPECT_EQ(IntegerFromText(L"$1A"), 26);
 }
 
 TEST(CopyTruncated, CutsToTheBufferAndNeverInsideASurrogatePair)

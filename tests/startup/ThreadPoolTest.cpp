@@ -1,5 +1,7 @@
 #include "startup/UN_ThreadUtilities.h"
 
+#include "support/BridgeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 using UN_ThreadUtilities::TSimpleThread;
 using UN_ThreadUtilities::TThreadPool;
 using UN_ThreadUtilities::TThreadQueue;
+using test_support::Eventually;
 
 namespace
 {
@@ -61,21 +64,29 @@ TEST(ThreadQueue, TryPopTakesWhatIsQueuedWithoutWaitingAndNothingOnceFinalized)
 TEST(ThreadQueue, OneFinalizeWakesEveryWaitingThread)
 {
     TThreadQueue queue;
+    std::atomic<int> waiting{0};
     std::atomic<int> ended{0};
-    std::vector<std::thread> waiters;
+    std::vector<std::jthread> waiters;
     for (int i = 0; i < 4; ++i)
         waiters.emplace_back([&] {
             void* data = nullptr;
+            ++waiting;
             while (queue.Pop(data))
             {
             }
             ++ended;
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(Eventually([&] { return waiting == 4; }));
+    // The queue is empty and open: every Pop must block. A waiter that came back
+    // here never waited, and the wake-up below would prove nothing.
+    EXPECT_FALSE(Eventually([&] { return ended > 0; }, std::chrono::milliseconds(200)))
+        << "Pop returned from an empty, open queue";
+
     queue.Finalize();
-    for (auto& waiter : waiters)
-        waiter.join();
-    EXPECT_EQ(ended, 4);
+    EXPECT_TRUE(Eventually([&] { return ended == 4; })) << ended << " of 4 waiters woke up";
+    // A wake-up that reached only some would leave the rest waiting for ever.
+    while (ended < 4)
+        queue.Finalize();
 }
 
 TEST(ThreadQueue, PushAfterFinalizeNamesTheReason)
@@ -114,15 +125,10 @@ TEST(WorkerPool, OneWorkerHandlesItemsOneAtATimeInOrder)
             1);
         for (std::intptr_t n = 1; n <= 50; ++n)
             pool.Add(Item(n));
-        for (int i = 0; i < 500; ++i)
-        {
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (handled.size() == 50)
-                    break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        Eventually([&] {
+            std::lock_guard<std::mutex> guard(lock);
+            return handled.size() == 50;
+        });
     }
     ASSERT_EQ(handled.size(), 50u);
     for (std::size_t i = 0; i < handled.size(); ++i)
@@ -143,8 +149,7 @@ TEST(WorkerPool, HandlerFailureDoesNotStopThePool)
             1);
         pool.Add(Item(1));
         pool.Add(Item(2));
-        for (int i = 0; i < 500 && handled == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Eventually([&] { return handled == 1; });
     }
     EXPECT_EQ(handled, 1);
 }
@@ -176,9 +181,14 @@ TEST(WorkerPool, DestroyWaitsForTheBusyItemAndDropsTheQueuedOnes)
         changed.wait(guard, [&] { return busy; });
     }
 
-    std::thread destroyer([&] { pool.reset(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(finished, 0) << "the pool must not end before its busy item";
+    std::atomic<bool> destroyed{false};
+    std::thread destroyer([&] {
+        pool.reset();
+        destroyed = true;
+    });
+    EXPECT_FALSE(Eventually([&] { return destroyed.load(); }, std::chrono::milliseconds(100)))
+        << "the pool must not end before its busy item";
+    EXPECT_EQ(finished, 0);
     {
         std::lock_guard<std::mutex> guard(lock);
         release = true;

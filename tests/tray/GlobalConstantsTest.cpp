@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 using tray_test::PixelsOf;
 
@@ -63,11 +65,18 @@ TEST(LanguageChoice, IndexOutsideTheTableGivesEnglish)
     EXPECT_EQ(StartingTextFor(16), L"Starting application");
 }
 
-TEST(LanguageChoice, WineUserIsEnglish)
+// Wine takes the user's language from LC_ALL when a program starts. CTest runs
+// this case as the session comes (English, "ENU") and once more under
+// LC_ALL=it_IT.UTF-8 (Italian, "ITA"), where a lookup that missed the user's
+// language would still answer English.
+TEST(LanguageChoice, UserLanguageComesFromTheSession)
 {
-    // Wine reports "ENU" for its default user.
-    EXPECT_EQ(GetUILanguageIndex(), 0);
-    EXPECT_EQ(GetStartingText(), L"Starting application");
+    wchar_t locale[64] = {};
+    GetEnvironmentVariableW(L"LC_ALL", locale, static_cast<DWORD>(std::size(locale)));
+    const bool italian = std::wstring_view(locale).starts_with(L"it_IT");
+    SCOPED_TRACE(testing::Message() << "LC_ALL=" << std::wstring(locale));
+    EXPECT_EQ(GetUILanguageIndex(), italian ? 1 : 0);
+    EXPECT_EQ(GetStartingText(), italian ? L"Avvio applicazione" : L"Starting application");
 }
 
 class TrayPictures : public ::testing::TestWithParam<int>

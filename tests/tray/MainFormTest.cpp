@@ -7,6 +7,7 @@
 #include "startup/UN_GlobalVars.h"
 #include "support/BridgeTestSupport.h"
 #include "support/MasterStandIn.h"
+#include "support/OwnLog.h"
 #include "tray/UN_GlobalConstants.h"
 #include "tray/UN_MAINFORM.h"
 
@@ -18,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -186,6 +188,21 @@ TEST_F(MainFormTest, ClosingRemovesTheIconAndRefusesLaterCallsWithoutBlocking)
     // The quit message the close posted ends the test thread's loop; take it out.
     MSG quit;
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(MainFormWindow, AHandlerThatFailsIsLoggedAndNeverReachesTheSystemsDispatch)
+{
+    bool refuse = true;
+    TFmain form([&refuse](DWORD message, const NOTIFYICONDATAW&) -> BOOL {
+        if (message == NIM_DELETE && std::exchange(refuse, false))
+            throw std::runtime_error("the shell went away");
+        return TRUE;
+    });
+    const std::size_t before = test_support::OwnLogLineCount();
+    // WM_CLOSE removes the icon, which fails here inside the window procedure.
+    EXPECT_NO_THROW(form.Close());
+    EXPECT_EQ(test_support::CountOwnLogLines(L"[TFmain.WndProc]  EX  the shell went away", before), 1);
+    EXPECT_FALSE(refuse) << "the close never reached the shell";
 }
 
 TEST(MainFormLifetime, ACallWaitingWhenTheFormGoesAwayIsRefused)

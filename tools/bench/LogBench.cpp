@@ -34,12 +34,10 @@ public:
     {
         WIN32_FIND_DATAW found{};
         TUniqueFind find(FindFirstFileW((FPath + L"*.log").c_str(), &found));
-        if (find.get() != INVALID_HANDLE_VALUE)
+        if (find)
             do
                 DeleteFileW((FPath + found.cFileName).c_str());
             while (FindNextFileW(find.get(), &found));
-        else
-            find.release();
         RemoveDirectoryW(FPath.c_str());
     }
     [[nodiscard]] const std::wstring& Path() const noexcept { return FPath; }
