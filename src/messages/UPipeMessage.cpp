@@ -54,15 +54,16 @@ bool HasName(std::wstring_view Entry, const std::wstring& FoldedKey)
     return name.size() == FoldedKey.size() && FoldedName(name) == FoldedKey;
 }
 
-// A parameter is kept as one "name=value" line, split at its first "=". A peer's
-// member whose name holds "=" would come back as another name with another value,
-// so such a member is left out of the envelope.
+// A parameter is kept as one "name=value" line, split at its first "=". A name
+// holding "=" would come back as another name with another value, so it is no
+// parameter name: setting it does nothing, and a peer's member named so is left
+// out of the envelope.
 bool CanBeParameterName(std::wstring_view Name) { return Name.find(L'=') == std::wstring_view::npos; }
 
-// The lines that SetData would leave after taking the members one after the
-// other (a known name replaced in place, a new one appended, an empty value
-// removing its name), found through an index instead of a scan per member, so
-// that a peer's many members cost time linear in their number.
+// The lines that SetData would leave after taking the pairs one after the other
+// (a known name replaced in place, a new one appended, an empty value removing
+// its name), found through an index instead of a scan per pair, so that a peer's
+// many members cost time linear in their number.
 std::vector<std::wstring> ParameterLines(const std::vector<std::pair<std::wstring, std::wstring>>& AMembers)
 {
     std::vector<std::optional<std::wstring>> lines; // removed lines stay as holes until the end
@@ -127,8 +128,10 @@ TTPPipeMessage::TTPPipeMessage(std::wstring AName, const std::vector<std::wstrin
                                const std::vector<std::wstring>& AValues)
     : FName(std::move(AName))
 {
+    std::vector<std::pair<std::wstring, std::wstring>> pairs;
     for (std::size_t i = 0; i < AKeys.size() && i < AValues.size(); ++i)
-        SetData(AKeys[i], AValues[i]);
+        pairs.emplace_back(AKeys[i], AValues[i]);
+    FDataList = ParameterLines(pairs);
 }
 
 std::wstring TTPPipeMessage::GetData(std::wstring_view AKey) const
@@ -142,6 +145,8 @@ std::wstring TTPPipeMessage::GetData(std::wstring_view AKey) const
 
 void TTPPipeMessage::SetData(std::wstring_view AKey, std::wstring_view Value)
 {
+    if (!CanBeParameterName(AKey))
+        return;
     const std::wstring key = FoldedName(AKey);
     auto found = std::find_if(FDataList.begin(), FDataList.end(),
                               [&](const std::wstring& entry) { return HasName(entry, key); });

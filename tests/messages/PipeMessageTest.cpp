@@ -210,6 +210,12 @@ TEST(PipeMessageData, LookupReplaceAndRemove)
     message.SetData(L"Fourth", L"4");
     message.SetData(L"nothing", L"");
     EXPECT_EQ(message.DataList(), (TLines{L"SECOND=two=2", L"Third=3", L"Fourth=4"}));
+
+    // Its line would read back as "Third" with the value "x=y".
+    message.SetData(L"Third=x", L"y");
+    EXPECT_EQ(message.DataList(), (TLines{L"SECOND=two=2", L"Third=3", L"Fourth=4"}));
+    EXPECT_EQ(message.GetData(L"Third=x"), L"");
+    EXPECT_EQ(TTPPipeMessage(L"X", {L"a=b", L"c"}, {L"1", L"2"}).DataList(), TLines{L"c=2"});
 }
 
 TEST(PipeMessageData, NonAsciiNamesIgnoreCase)

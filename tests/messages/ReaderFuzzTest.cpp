@@ -161,11 +161,9 @@ public:
         for (std::size_t i = 0; i < parameters; ++i)
         {
             // Few distinct names, so that letter case collides and removals happen.
-            // No "=" in a name given to SetData: it would be split there, which the
-            // callers must not ask for; peers' names holding "=" come from Mutate.
             std::wstring name;
             if (OneIn(4))
-                std::erase(name = Text(6), L'=');
+                name = Text(6);
             else
                 name.append(1, L"aAbB"[Below(4)]).append(std::to_wstring(Below(parameters + 1)));
             message.SetData(name, OneIn(10) ? L"" : Text(OneIn(50) ? 5000 : 30));
