@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cctype>
 
 namespace
 {
@@ -31,24 +30,45 @@ std::wstring WithLoneSurrogatesReplaced(std::wstring_view Text)
 
 std::string ToUtf8(std::wstring_view Text) { return WideToUtf8(WithLoneSurrogatesReplaced(Text)); }
 
-// The library writes \u00xx with lower-case digits; peers expect upper case. A
-// backslash in its output always starts an escape, so no string tracking is needed.
-void UpperCaseHexEscapes(std::string& Text)
+// A string in JSON syntax, quoted and escaped: \" \\ \b \f \n \r \t, other
+// characters below 0x20 as \u00XX with upper-case digits (which peers expect),
+// everything else as it is. Utf8 is valid UTF-8 (ToUtf8 and the parser see to it),
+// so its bytes from 0x80 up pass unchanged.
+void AppendQuoted(std::string& Out, std::string_view Utf8)
 {
-    for (std::size_t i = 0; i + 1 < Text.size(); ++i)
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    Out += '"';
+    for (char c : Utf8)
     {
-        if (Text[i] != '\\')
-            continue;
-        if (Text[i + 1] == 'u')
-            for (std::size_t k = i + 2; k < i + 6 && k < Text.size(); ++k)
-                Text[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(Text[k])));
-        ++i; // the escaped character is never the start of another escape
+        switch (c)
+        {
+        case '"': Out += "\\\""; break;
+        case '\\': Out += "\\\\"; break;
+        case '\b': Out += "\\b"; break;
+        case '\f': Out += "\\f"; break;
+        case '\n': Out += "\\n"; break;
+        case '\r': Out += "\\r"; break;
+        case '\t': Out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20)
+            {
+                Out += "\\u00";
+                Out += Hex[(c >> 4) & 0xF];
+                Out += Hex[c & 0xF];
+            }
+            else
+                Out += c;
+        }
     }
+    Out += '"';
 }
 
-// A string in JSON syntax, quoted and escaped; the library's escaping is kept so
-// that reader and writer agree on it.
-std::string Quoted(const std::string& Utf8) { return TJson(Utf8).dump(); }
+std::string Quoted(std::string_view Utf8)
+{
+    std::string quoted;
+    AppendQuoted(quoted, Utf8);
+    return quoted;
+}
 
 // One member of the top-level object as the parser reported it.
 struct TMember
@@ -113,7 +133,7 @@ public:
         if (level.HasElements)
             text += ',';
         level.HasElements = true;
-        text += Quoted(AName);
+        AppendQuoted(text, AName);
         text += ':';
         if (Depth() == 2 && FOpen[1].IsObject)
             FMembers.back().Children.emplace_back(std::move(AName), std::string());
@@ -262,7 +282,7 @@ void TJsonWriter::PutName(std::wstring_view Name)
     if (FState->OpenHasMembers.back())
         FState->Text += ',';
     FState->OpenHasMembers.back() = true;
-    FState->Text += Quoted(ToUtf8(Name));
+    AppendQuoted(FState->Text, ToUtf8(Name));
     FState->Text += ':';
     FState->HasPendingName = true;
 }
@@ -272,7 +292,7 @@ void TJsonWriter::PutValue(std::wstring_view Value)
     if (FState->OpenHasMembers.empty())
         throw EJsonComponent("JSON writer: a value outside any object");
     FState->BeginValue();
-    FState->Text += Quoted(ToUtf8(Value));
+    AppendQuoted(FState->Text, ToUtf8(Value));
 }
 
 void TJsonWriter::PutProperty(std::wstring_view Name, std::wstring_view Value)
@@ -285,9 +305,7 @@ std::wstring TJsonWriter::OutputData() const
 {
     if (!FState->Complete)
         throw EJsonComponent("JSON writer: the text is not complete");
-    std::string text = FState->Text;
-    UpperCaseHexEscapes(text);
-    return Utf8ToWide(text);
+    return Utf8ToWide(FState->Text);
 }
 
 struct TJsonDocument::TState

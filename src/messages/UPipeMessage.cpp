@@ -41,9 +41,18 @@ std::wstring_view ValueOfEntry(std::wstring_view Entry)
 std::wstring FoldedName(std::wstring_view Name)
 {
     std::wstring folded(Name);
-    if (!folded.empty())
-        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, Name.data(), static_cast<int>(Name.size()),
-                      folded.data(), static_cast<int>(folded.size()), nullptr, nullptr, 0);
+    bool ascii = true;
+    for (wchar_t& c : folded)
+    {
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        ascii = ascii && c < 0x80;
+    }
+    // The table is asked only for names outside ASCII, whose upper case it alone
+    // knows; it maps ASCII as above, so the two ways agree.
+    if (!ascii)
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, Name.data(), static_cast<int>(Name.size()), folded.data(),
+                     static_cast<int>(folded.size()));
     return folded;
 }
 
