@@ -199,9 +199,7 @@ private:
         if (InMembers())
         {
             std::string& text = FMembers.back().Text;
-            if (Depth() == 1)
-                text.clear();
-            else
+            if (Depth() > 1)
                 AppendValueText({});
             childStart = text.size();
             text += AIsObject ? '{' : '[';
