@@ -223,9 +223,19 @@ public:
             std::wstring nest;
             for (std::size_t i = 0; i < levels; ++i)
                 nest += open == L'[' ? L"[" : L"{\"k\":";
-            if (OneIn(2))
-                nest += (open == L'[' ? L"" : L"1") + std::wstring(levels, open == L'[' ? L']' : L'}');
-            Text.insert(at(), nest);
+            if (!OneIn(2))
+            {
+                Text.insert(at(), nest);
+                break;
+            }
+            nest += (open == L'[' ? L"" : L"1") + std::wstring(levels, open == L'[' ? L']' : L'}');
+            // Closed and put in front of a member's value, it keeps the text JSON:
+            // "a":[[...]],"deep":"value".
+            std::size_t colon = Text.find(L"\":", at());
+            if (colon == std::wstring::npos)
+                Text.insert(at(), nest);
+            else
+                Text.insert(colon + 2, nest + L",\"deep\":");
             break;
         }
         case 9: // many members
