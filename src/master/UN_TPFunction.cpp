@@ -39,24 +39,6 @@ void CheckServedByMaster(HANDLE Pipe, std::wstring_view MasterPid)
                                  ", not by the master process " + WideToUtf8(MasterPid));
 }
 
-std::optional<std::string> ReadFrame(HANDLE Pipe)
-{
-    unsigned char length[PipeFrame::LengthSize];
-    if (!PipeFrame::ReadExact(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
-        return std::nullopt;
-    // The length travels as a signed number; zero or less is no answer.
-    auto announced = static_cast<std::int32_t>(PipeFrame::DecodeLength(length));
-    if (announced <= 0)
-        return std::nullopt;
-    if (static_cast<std::uint32_t>(announced) > PipeFrame::MaxPayloadBytes)
-        throw std::length_error("answer of " + std::to_string(announced) + " bytes exceeds the limit of " +
-                                std::to_string(PipeFrame::MaxPayloadBytes));
-    std::string payload(static_cast<std::size_t>(announced), '\0');
-    if (!PipeFrame::ReadExact(Pipe, payload.data(), payload.size()))
-        return std::nullopt;
-    return payload;
-}
-
 // Giving up must not leave the send thread blocked on a master that never answers:
 // failing its I/O lets it close the pipe and end.
 void CancelSend(TTHSendMSGToMasterPipe& Send)
@@ -172,7 +154,8 @@ void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid)
 }
 
 TTHSendMSGToMasterPipe::TTHSendMSGToMasterPipe(std::wstring operation, std::wstring pidmasterPipe)
-    : _operation(std::move(operation)), _pidmasterPipe(std::move(pidmasterPipe))
+    : _operation(std::move(operation)), _pidmasterPipe(std::move(pidmasterPipe)),
+      FDeadline(GetTickCount64() + WatchLimit.count())
 {
 }
 
@@ -277,9 +260,9 @@ std::optional<TTPPipeMessage> TTHSendMSGToMasterPipe::SendMessageToPipeAndGetRes
     {
         CheckServedByMaster(Pipe, _pidmasterPipe);
         std::string payload = PipeFrame::EncodeText(Request.AsString());
-        if (payload.empty() || !PipeFrame::WriteFrame(Pipe, payload))
+        if (payload.empty() || !PipeFrame::WriteFrame(Pipe, payload, FDeadline))
             return std::nullopt;
-        std::optional<std::string> answer = ReadFrame(Pipe);
+        std::optional<std::string> answer = PipeFrame::ReadFrame(Pipe, FDeadline);
         if (!answer)
             return std::nullopt;
         return TTPPipeMessage(std::wstring_view(PipeFrame::DecodeText(*answer)));

@@ -69,6 +69,9 @@ private:
     std::wstring _operation;
     std::wstring _pidmasterPipe;
     std::atomic<bool> _finish{false};
+    // When the watcher gives up: the exchange's loops make no call after it, so a
+    // master that trickles its answer cannot keep the send thread going either.
+    ULONGLONG FDeadline;
 
     TSlimLock FRunningThreadLock;
     TUniqueHandle FRunningThread; // the thread inside Execute, for CancelSynchronousIo

@@ -3,6 +3,7 @@
 // UTF-8 at its edge.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -17,8 +18,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Writes one JSON text token by token. Every value is a string; members keep the
-// order in which they are put. Strings are escaped as \" \\ \b \f \n \r \t, other
+// Writes one JSON text token by token, in time linear in its length. Every value
+// is a string; members keep the order in which they are put, and a name put twice
+// is written twice. Strings are escaped as \" \\ \b \f \n \r \t, other
 // characters below 0x20 as \u00XX with upper-case hex digits, everything else is
 // written as it is (the forward slash too). A lone surrogate cannot travel in
 // UTF-8 and becomes U+FFFD, so one bad character never costs the whole text.
@@ -47,11 +49,16 @@ private:
 // One parsed JSON text, read member by member from its top-level object. A string
 // value reads as its decoded text; any other value (number, true, false, null,
 // object, array) reads as its compact JSON text, so that "IsError": 1 still reads
-// as "1".
+// as "1". A name given twice reads with its last value. Parsing takes time linear
+// in the text and never recurses on its nesting.
 class TJsonDocument
 {
 public:
-    // Raises EJsonComponent when Text is not JSON.
+    // Objects and arrays open at once, the top-level object included. No envelope
+    // needs more than two; the bound keeps a peer's nesting from costing stack.
+    static constexpr std::size_t MaxDepth = 64;
+
+    // Raises EJsonComponent when Text is not JSON or nests deeper than MaxDepth.
     explicit TJsonDocument(std::wstring_view Text);
     TJsonDocument(const TJsonDocument&) = delete;
     TJsonDocument& operator=(const TJsonDocument&) = delete;

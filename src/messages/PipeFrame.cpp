@@ -1,5 +1,7 @@
 #include "messages/PipeFrame.h"
 
+#include <stdexcept>
+
 namespace PipeFrame
 {
 
@@ -46,12 +48,20 @@ std::string EncodeFrame(std::wstring_view Text)
     return std::string(length.begin(), length.end()) + payload;
 }
 
-bool ReadExact(HANDLE Pipe, char* Data, std::size_t Size)
+namespace
+{
+
+bool BeforeDeadline(ULONGLONG Deadline) { return Deadline == NoDeadline || GetTickCount64() < Deadline; }
+
+} // namespace
+
+bool ReadExact(HANDLE Pipe, char* Data, std::size_t Size, ULONGLONG Deadline)
 {
     while (Size > 0)
     {
         DWORD read = 0;
-        if (!ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) || read == 0)
+        if (!BeforeDeadline(Deadline) || !ReadFile(Pipe, Data, static_cast<DWORD>(Size), &read, nullptr) ||
+            read == 0)
             return false;
         Data += read;
         Size -= read;
@@ -59,12 +69,13 @@ bool ReadExact(HANDLE Pipe, char* Data, std::size_t Size)
     return true;
 }
 
-bool WriteExact(HANDLE Pipe, const char* Data, std::size_t Size)
+bool WriteExact(HANDLE Pipe, const char* Data, std::size_t Size, ULONGLONG Deadline)
 {
     while (Size > 0)
     {
         DWORD written = 0;
-        if (!WriteFile(Pipe, Data, static_cast<DWORD>(Size), &written, nullptr) || written == 0)
+        if (!BeforeDeadline(Deadline) || !WriteFile(Pipe, Data, static_cast<DWORD>(Size), &written, nullptr) ||
+            written == 0)
             return false;
         Data += written;
         Size -= written;
@@ -72,11 +83,28 @@ bool WriteExact(HANDLE Pipe, const char* Data, std::size_t Size)
     return true;
 }
 
-bool WriteFrame(HANDLE Pipe, std::string_view Payload)
+bool WriteFrame(HANDLE Pipe, std::string_view Payload, ULONGLONG Deadline)
 {
     auto length = EncodeLength(static_cast<std::uint32_t>(Payload.size()));
-    return WriteExact(Pipe, reinterpret_cast<const char*>(length.data()), length.size()) &&
-           WriteExact(Pipe, Payload.data(), Payload.size());
+    return WriteExact(Pipe, reinterpret_cast<const char*>(length.data()), length.size(), Deadline) &&
+           WriteExact(Pipe, Payload.data(), Payload.size(), Deadline);
+}
+
+std::optional<std::string> ReadFrame(HANDLE Pipe, ULONGLONG Deadline)
+{
+    unsigned char length[LengthSize];
+    if (!ReadExact(Pipe, reinterpret_cast<char*>(length), sizeof(length), Deadline))
+        return std::nullopt;
+    auto announced = static_cast<std::int32_t>(DecodeLength(length));
+    if (announced <= 0)
+        return std::nullopt;
+    if (static_cast<std::uint32_t>(announced) > MaxPayloadBytes)
+        throw std::length_error("frame of " + std::to_string(announced) + " bytes exceeds the limit of " +
+                                std::to_string(MaxPayloadBytes));
+    std::string payload(static_cast<std::size_t>(announced), '\0');
+    if (!ReadExact(Pipe, payload.data(), payload.size(), Deadline))
+        return std::nullopt;
+    return payload;
 }
 
 } // namespace PipeFrame

@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <typeinfo>
+#include <unordered_map>
 
 namespace
 {
@@ -33,12 +35,78 @@ std::wstring_view ValueOfEntry(std::wstring_view Entry)
     return separator == std::wstring_view::npos ? std::wstring_view{} : Entry.substr(separator + 1);
 }
 
-// Ordinal, not locale-aware: with the user's locale a Turkish "ID" would not match
-// "id", and word sorting could make different names equal.
-bool SameName(std::wstring_view A, std::wstring_view B)
+// The form in which names that differ only in letter case are equal: the invariant
+// upper case, character by character. Not the user's locale: with it a Turkish "ID"
+// would not match "id", and word sorting could make different names equal.
+std::wstring FoldedName(std::wstring_view Name)
 {
-    return CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(), static_cast<int>(B.size()),
-                                TRUE) == CSTR_EQUAL;
+    std::wstring folded(Name);
+    bool ascii = true;
+    for (wchar_t& c : folded)
+    {
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        ascii = ascii && c < 0x80;
+    }
+    // The table is asked only for names outside ASCII, whose upper case it alone
+    // knows; it maps ASCII as above, so the two ways agree.
+    if (!ascii)
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, Name.data(), static_cast<int>(Name.size()), folded.data(),
+                     static_cast<int>(folded.size()));
+    return folded;
+}
+
+// The upper case keeps the length, so most names differ before they are folded.
+bool HasName(std::wstring_view Entry, const std::wstring& FoldedKey)
+{
+    std::wstring_view name = NameOfEntry(Entry);
+    return name.size() == FoldedKey.size() && FoldedName(name) == FoldedKey;
+}
+
+// A parameter is kept as one "name=value" line, split at its first "=". A name
+// holding "=" would come back as another name with another value, so it is no
+// parameter name: setting it does nothing, and a peer's member named so is left
+// out of the envelope.
+bool CanBeParameterName(std::wstring_view Name) { return Name.find(L'=') == std::wstring_view::npos; }
+
+// The lines that SetData would leave after taking the pairs one after the other
+// (a known name replaced in place, a new one appended, an empty value removing
+// its name), found through an index instead of a scan per pair, so that a peer's
+// many members cost time linear in their number.
+std::vector<std::wstring> ParameterLines(const std::vector<std::pair<std::wstring, std::wstring>>& AMembers)
+{
+    std::vector<std::optional<std::wstring>> lines; // removed lines stay as holes until the end
+    std::unordered_map<std::wstring, std::size_t> positions; // folded name -> index in lines
+    for (const auto& [name, value] : AMembers)
+    {
+        if (!CanBeParameterName(name))
+            continue;
+        std::wstring folded = FoldedName(name);
+        auto found = positions.find(folded);
+        if (value.empty())
+        {
+            if (found != positions.end())
+            {
+                lines[found->second].reset();
+                positions.erase(found);
+            }
+            continue;
+        }
+        std::wstring line = name + L'=' + value;
+        if (found != positions.end())
+            lines[found->second] = std::move(line);
+        else
+        {
+            positions.emplace(std::move(folded), lines.size());
+            lines.push_back(std::move(line));
+        }
+    }
+    std::vector<std::wstring> kept;
+    kept.reserve(positions.size());
+    for (std::optional<std::wstring>& line : lines)
+        if (line)
+            kept.push_back(std::move(*line));
+    return kept;
 }
 
 struct TFreeDeleter { void operator()(char* p) const noexcept { std::free(p); } };
@@ -69,22 +137,28 @@ TTPPipeMessage::TTPPipeMessage(std::wstring AName, const std::vector<std::wstrin
                                const std::vector<std::wstring>& AValues)
     : FName(std::move(AName))
 {
+    std::vector<std::pair<std::wstring, std::wstring>> pairs;
     for (std::size_t i = 0; i < AKeys.size() && i < AValues.size(); ++i)
-        SetData(AKeys[i], AValues[i]);
+        pairs.emplace_back(AKeys[i], AValues[i]);
+    FDataList = ParameterLines(pairs);
 }
 
 std::wstring TTPPipeMessage::GetData(std::wstring_view AKey) const
 {
+    const std::wstring key = FoldedName(AKey);
     for (const std::wstring& entry : FDataList)
-        if (SameName(NameOfEntry(entry), AKey))
+        if (HasName(entry, key))
             return std::wstring(ValueOfEntry(entry));
     return {};
 }
 
 void TTPPipeMessage::SetData(std::wstring_view AKey, std::wstring_view Value)
 {
+    if (!CanBeParameterName(AKey))
+        return;
+    const std::wstring key = FoldedName(AKey);
     auto found = std::find_if(FDataList.begin(), FDataList.end(),
-                              [&](const std::wstring& entry) { return SameName(NameOfEntry(entry), AKey); });
+                              [&](const std::wstring& entry) { return HasName(entry, key); });
     if (Value.empty())
     {
         if (found != FDataList.end())
@@ -150,8 +224,7 @@ void TTPPipeMessage::SetAsString(std::wstring_view Text)
             FErrorText = document.MemberText(ErrorTextMember);
         }
         if (document.HasMember(ParametersMember))
-            for (const auto& [name, value] : document.MemberChildren(ParametersMember))
-                SetData(name, value);
+            FDataList = ParameterLines(document.MemberChildren(ParametersMember));
     }
     catch (const std::exception&)
     {

@@ -16,7 +16,8 @@ public:
     explicit TTPPipeMessage(const std::exception& AException);
     // The envelope read from ARequest (see SetAsString); empty text gives an empty envelope.
     explicit TTPPipeMessage(std::wstring_view ARequest);
-    // AValues must hold at least as many entries as AKeys; extra values are ignored.
+    // SetData for each key in order. AValues must hold at least as many entries as
+    // AKeys; extra values are ignored.
     TTPPipeMessage(std::wstring AName, const std::vector<std::wstring>& AKeys,
                    const std::vector<std::wstring>& AValues);
 
@@ -32,7 +33,8 @@ public:
     // Case-insensitive lookup; empty when absent.
     [[nodiscard]] std::wstring GetData(std::wstring_view AKey) const;
     // Replaces in place (taking the given letter case), appends when absent,
-    // removes when Value is empty.
+    // removes when Value is empty. A key holding "=" is no parameter name (its
+    // line would be split there) and is ignored.
     void SetData(std::wstring_view AKey, std::wstring_view Value);
     // The parameters as "name=value" lines, in order.
     [[nodiscard]] const std::vector<std::wstring>& DataList() const noexcept { return FDataList; }

@@ -17,8 +17,11 @@ namespace
 
 constexpr wchar_t PipeNamePrefix[] = L"\\\\.\\pipe\\uxsvc_";
 
-// A client that sends nothing, stops mid-frame or does not take its answer for
-// this long is dropped, so that it cannot keep the requests behind it waiting.
+// A client whose request is not whole this long after it connected, or that does
+// not take its answer this long after it was written, is dropped, so that it
+// cannot keep the requests behind it waiting. Counted from the connection, silent
+// clients queued together expire together instead of one after the other; the
+// command's own time counts against neither limit.
 constexpr DWORD ClientSilenceLimitMs = 5000;
 
 constexpr DWORD PipeDefaultTimeoutMs = 1000;
@@ -187,8 +190,10 @@ void TInitializedThread::Execute(std::stop_token AStopToken) noexcept
 
 // ---------------------------------------------------------------------------------
 
-TPipeMessageHandler::TPipeMessageHandler(TNamedPipeServer& AServer, TUniqueHandle APipeHandle)
-    : FServer(AServer), FPipeHandle(std::move(APipeHandle)), FIoEvent(CreateManualResetEvent())
+TPipeMessageHandler::TPipeMessageHandler(TNamedPipeServer& AServer, TUniqueHandle APipeHandle,
+                                         ULONGLONG AConnectedAt)
+    : FServer(AServer), FPipeHandle(std::move(APipeHandle)), FConnectedAt(AConnectedAt),
+      FIoEvent(CreateManualResetEvent())
 {
 }
 
@@ -214,7 +219,7 @@ void TPipeMessageHandler::Execute() noexcept
 
 void TPipeMessageHandler::Serve()
 {
-    ULONGLONG deadline = GetTickCount64() + ClientSilenceLimitMs;
+    ULONGLONG deadline = FConnectedAt + ClientSilenceLimitMs;
     unsigned char lengthBytes[PipeFrame::LengthSize];
     if (!Transfer(false, reinterpret_cast<char*>(lengthBytes), sizeof(lengthBytes), deadline))
         return;
@@ -257,6 +262,10 @@ bool TPipeMessageHandler::Transfer(bool AWrite, char* AData, DWORD ASize, ULONGL
         switch (status.Result)
         {
         case TIoResult::Done:
+            // No bytes is no progress: a client that keeps writing empty messages
+            // (or a pipe that reports its end so) would otherwise hold the worker.
+            if (status.Bytes == 0)
+                return false;
             done += status.Bytes;
             break;
         case TIoResult::TimedOut:
@@ -324,13 +333,14 @@ void TPipeListenerThread::DoExecute(std::stop_token AStopToken)
         if (status.Result == TIoResult::Stopping || AStopToken.stop_requested())
             return;
         bool connected = status.Result == TIoResult::Done || status.Error == ERROR_PIPE_CONNECTED;
+        ULONGLONG connectedAt = GetTickCount64();
 
         TUniqueHandle next(createInstance(0));
         if (!next)
             ThrowLastError("CreateNamedPipeW");
         // A failed connect (a client that came and went) only closes that instance.
         if (connected)
-            FServer.FQueue.Push(std::make_unique<TPipeMessageHandler>(FServer, std::move(instance)));
+            FServer.FQueue.Push(std::make_unique<TPipeMessageHandler>(FServer, std::move(instance), connectedAt));
         instance = std::move(next);
     }
 }

@@ -46,7 +46,9 @@ private:
 class TPipeMessageHandler
 {
 public:
-    TPipeMessageHandler(TNamedPipeServer& AServer, TUniqueHandle APipeHandle);
+    // AConnectedAt: GetTickCount64 when the client connected; the whole request
+    // must have arrived within the silence limit from then.
+    TPipeMessageHandler(TNamedPipeServer& AServer, TUniqueHandle APipeHandle, ULONGLONG AConnectedAt);
 
     // Never raises; the connection is closed on every path.
     void Execute() noexcept;
@@ -54,11 +56,13 @@ public:
 private:
     void Serve();
     // Moves exactly ASize bytes in chunks of the server's BufferSize. False when
-    // the exchange ended early (client gone, silent past ADeadline, server stopping).
+    // the exchange ended early (client gone, silent past ADeadline, a transfer of
+    // no bytes, server stopping).
     bool Transfer(bool AWrite, char* AData, DWORD ASize, ULONGLONG ADeadline);
 
     TNamedPipeServer& FServer;
     TUniqueHandle FPipeHandle;
+    ULONGLONG FConnectedAt;
     TUniqueHandle FIoEvent;
 };
 

@@ -33,6 +33,11 @@ const TMasterCase MasterCases[] = {
     // Reads with no end in sight are cancelled when the watcher gives up.
     {"hanging", L"-noanswer", L"[THSendMSGToMasterPipe]SUINFO force terminate afther ", true},
     {"half an answer", L"-length=64", L"[THSendMSGToMasterPipe]SUINFO force terminate afther ", true},
+    // No envelope nests like that: an answer that is not one, read without
+    // recursing on it.
+    {"nested deep", L"-deep=100000", L"[THSendMSGToMasterPipe]SUINFO terminate afther ", false},
+    // A byte at a time would take many minutes: the exchange ends with the watcher.
+    {"trickling", L"-deep=200000 -split=1", L"[THSendMSGToMasterPipe]SUINFO force terminate afther ", true},
 };
 
 class MasterFaultTest : public BridgeFixture, public ::testing::WithParamInterface<TMasterCase>

@@ -72,6 +72,7 @@ const TAnswerCase AnswerCases[] = {
     {"a zero-length answer", L"-length=0", false},
     {"a length just above 1 MiB is refused, not waited for", L"-length=1048577", false},
     {"a length negative as a signed number", L"-length=4294967295", false},
+    {"an answer named Result but nested 100,000 levels deep is no envelope", L"-deep=100000", false},
 };
 
 TEST(MasterPipeSend, OutcomeOfEachKindOfAnswer)

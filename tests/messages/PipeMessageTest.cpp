@@ -70,6 +70,19 @@ const TReadCase ReadCases[] = {
      {L"n=5", L"t=true", L"z=null", LR"(o={"k":"v"})", LR"(a=[1,"2"])"}},
     {"parameters that are not an object give none", LR"({"command":"X","parameters":"a=1"})", L"X", false, L"",
      L"", {}},
+    {"a name holding \"=\" is left out and changes no other parameter",
+     LR"({"command":"X","parameters":{"a":"1","a=b":"c","=":"d","b=":"e","c":"2"}})", L"X", false, L"", L"",
+     {L"a=1", L"c=2"}},
+    {"a later member removes an earlier one by an empty value, a new one is appended",
+     LR"({"command":"X","parameters":{"a":"1","b":"2","A":"","c":"3","a":"4"}})", L"X", false, L"", L"",
+     {L"b=2", L"c=3", L"a=4"}},
+    {"a top-level name given twice counts with its last value",
+     LR"({"command":"A","parameters":{"x":"1"},"command":"B","parameters":{"y":"2"}})", L"B", false, L"", L"",
+     {L"y=2"}},
+    {"an empty name is a name", LR"({"command":"X","parameters":{"":"v"}})", L"X", false, L"", L"", {L"=v"}},
+    {"nested values keep their order and duplicates in their text",
+     LR"({"command":"X","parameters":{"o":{"b":[1.50,{"c":[]}],"a":{},"b":-2}}})", L"X", false, L"", L"",
+     {LR"(o={"b":[1.5,{"c":[]}],"a":{},"b":-2})"}},
     {"whitespace between tokens", L" {\r\n \"command\" : \"X\" ,\t\"parameters\" : { \"a\" : \"1\" } } ", L"X",
      false, L"", L"", {L"a=1"}},
 };
@@ -86,6 +99,87 @@ TEST(PipeMessageRead, TableOfEnvelopes)
         EXPECT_EQ(message.ErrorText(), c.ErrorText);
         EXPECT_EQ(message.DataList(), c.Data);
     }
+}
+
+std::wstring Nested(std::size_t Levels, wchar_t Open, wchar_t Close)
+{
+    return std::wstring(Levels, Open) + std::wstring(Levels, Close);
+}
+
+std::wstring NestedObjects(std::size_t Levels)
+{
+    std::wstring text;
+    for (std::size_t i = 0; i < Levels; ++i)
+        text += L"{\"k\":";
+    return text + L"\"v\"" + std::wstring(Levels, L'}');
+}
+
+// A peer's nesting is bounded while parsing: the top-level object counts as the
+// first of TJsonDocument::MaxDepth levels, "parameters" as the second.
+TEST(PipeMessageRead, NestingDeeperThanTheLimitIsNoEnvelope)
+{
+    constexpr std::size_t Limit = TJsonDocument::MaxDepth;
+    struct TCase
+    {
+        const char* Why;
+        std::wstring Text;
+        bool IsEnvelope;
+    };
+    const TCase cases[] = {
+        {"a parameter value 100,000 arrays deep",
+         L"{\"command\":\"SUINFO\",\"parameters\":{\"a\":" + Nested(100000, L'[', L']') + L"}}", false},
+        {"a parameter value 100,000 objects deep",
+         L"{\"command\":\"SUINFO\",\"parameters\":{\"a\":" + NestedObjects(100000) + L"}}", false},
+        {"the command 100,000 arrays deep", L"{\"command\":" + Nested(100000, L'[', L']') + L",\"parameters\":{}}",
+         false},
+        {"the command 100,000 objects deep", L"{\"command\":" + NestedObjects(100000) + L"}", false},
+        {"IsError deep", L"{\"command\":\"X\",\"IsError\":" + Nested(100000, L'[', L']') + L"}", false},
+        {"a whole text of arrays, never closed", Nested(100000, L'[', L'[') , false},
+        {"a member after the envelope's members, deep",
+         L"{\"command\":\"X\",\"parameters\":{\"a\":\"1\"},\"z\":" + Nested(Limit, L'[', L']') + L"}", false},
+        {"a parameter value just at the limit",
+         L"{\"command\":\"X\",\"parameters\":{\"a\":" + Nested(Limit - 2, L'[', L']') + L"}}", true},
+        {"a parameter value one level beyond",
+         L"{\"command\":\"X\",\"parameters\":{\"a\":" + Nested(Limit - 1, L'[', L']') + L"}}", false},
+    };
+    for (const TCase& c : cases)
+    {
+        SCOPED_TRACE(c.Why);
+        TTPPipeMessage message{std::wstring_view(c.Text)};
+        if (!c.IsEnvelope)
+        {
+            EXPECT_EQ(message.Name(), L"");
+            EXPECT_TRUE(message.DataList().empty());
+            continue;
+        }
+        EXPECT_EQ(message.Name(), L"X");
+        EXPECT_EQ(message.DataList(), TLines{L"a=" + Nested(Limit - 2, L'[', L']')});
+        // What was read writes back without meeting the nesting again.
+        EXPECT_EQ(TTPPipeMessage(std::wstring_view(message.AsString())).DataList(), message.DataList());
+    }
+}
+
+// The reading of a peer's members against SetData, member by member, which
+// defines the rules: many members with names that collide in letter case, empty
+// values removing and later members bringing names back.
+TEST(PipeMessageRead, ManyMembersReadAsSetDataWouldLeaveThem)
+{
+    // SetData scans per member: enough members to collide often, few enough for it.
+    constexpr int Members = 6000;
+    std::wstring text = L"{\"command\":\"X\",\"parameters\":{";
+    TTPPipeMessage expected(L"X", {}, {});
+    for (int i = 0; i < Members; ++i)
+    {
+        const int slot = (i * 7919) % 1009;
+        std::wstring name = (i % 3 == 0 ? L"Name" : L"nAME") + std::to_wstring(slot);
+        std::wstring value = i % 11 == 0 ? L"" : std::to_wstring(i);
+        text += (i ? L"," : L"") + (L"\"" + name + L"\":\"" + value + L"\"");
+        expected.SetData(name, value);
+    }
+    text += L"}}";
+    TTPPipeMessage message{std::wstring_view(text)};
+    EXPECT_EQ(message.DataList().size(), expected.DataList().size());
+    EXPECT_EQ(message.DataList(), expected.DataList());
 }
 
 TEST(PipeMessageRead, ReadingClearsWhatWasThere)
@@ -116,6 +210,12 @@ TEST(PipeMessageData, LookupReplaceAndRemove)
     message.SetData(L"Fourth", L"4");
     message.SetData(L"nothing", L"");
     EXPECT_EQ(message.DataList(), (TLines{L"SECOND=two=2", L"Third=3", L"Fourth=4"}));
+
+    // Its line would read back as "Third" with the value "x=y".
+    message.SetData(L"Third=x", L"y");
+    EXPECT_EQ(message.DataList(), (TLines{L"SECOND=two=2", L"Third=3", L"Fourth=4"}));
+    EXPECT_EQ(message.GetData(L"Third=x"), L"");
+    EXPECT_EQ(TTPPipeMessage(L"X", {L"a=b", L"c"}, {L"1", L"2"}).DataList(), TLines{L"c=2"});
 }
 
 TEST(PipeMessageData, NonAsciiNamesIgnoreCase)

@@ -245,6 +245,50 @@ TEST_F(PipeServer, AClientThatStopsMidFrameIsDroppedAndTheNextOneIsServed)
         L"[TPipeMessageHandler.Execute] no whole request within 5000 ms, connection closed"));
 }
 
+// Silent clients connected together expire together, counted from their
+// connection; a client whose whole request arrived in time is served however long
+// the commands before it took.
+TEST_F(PipeServer, TheSilenceLimitRunsFromTheConnectionNotFromTheWorkersTurn)
+{
+    StartServer([](const std::wstring& ARequest) {
+        if (ARequest == L"slow")
+            Sleep(5500); // a command's own time, beyond the limit
+        return Echo(ARequest);
+    });
+    std::vector<std::unique_ptr<TPipeTestClient>> silent;
+    for (int i = 0; i < 4; ++i)
+        silent.push_back(std::make_unique<TPipeTestClient>(Server->PipeName()));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(server_test::Exchange(Server->PipeName(), L"good"), L"echo good");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s) << "each silent client was given the limit anew";
+    for (auto& client : silent)
+        EXPECT_TRUE(client->ReadAllMessages().empty());
+
+    TPipeTestClient slow(Server->PipeName());
+    ASSERT_TRUE(slow.WriteRequest(L"slow"));
+    TPipeTestClient queued(Server->PipeName());
+    ASSERT_TRUE(queued.WriteRequest(L"queued"));
+    EXPECT_EQ(slow.ReadAnswer(), L"echo slow") << "the command's time counted against its client";
+    EXPECT_EQ(queued.ReadAnswer(), L"echo queued") << "a request that was whole in time was dropped";
+}
+
+// Empty messages on a message-type pipe are reads of no bytes: no progress, so
+// the exchange ends instead of reading them until the limit runs out.
+TEST_F(PipeServer, AClientWritingEmptyMessagesIsDroppedAtOnce)
+{
+    StartServer(Echo);
+    TPipeTestClient empty(Server->PipeName());
+    ASSERT_TRUE(empty.Connected());
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i)
+        empty.Write("");
+    EXPECT_TRUE(empty.ReadAllMessages().empty());
+    EXPECT_FALSE(empty.TimedOut());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "held until the silence limit";
+    EXPECT_EQ(Server->Calls, 0);
+    EXPECT_EQ(server_test::Exchange(Server->PipeName(), L"next"), L"echo next");
+}
+
 TEST_F(PipeServer, ClientsThatLeaveBeforeTheyAreServedAreOrdinaryDrops)
 {
     TGate gate;

@@ -1,6 +1,6 @@
 // bench.exe: measures the bridge beside bare baselines and prints one table.
 //   bench.exe [--idle-seconds N] [--round-trips N] [--requests N] [--load N]
-//             [--starts N] [--log-calls N]
+//             [--starts N] [--log-calls N] [--envelope-runs N] [--envelope-only]
 // and, started by the benchmark itself:
 //   bench.exe --bare-echo PIPENAME     the bare named-pipe echo server
 //   bench.exe --bare-tray              the bare tray program
@@ -10,6 +10,7 @@
 #include "BenchFigures.h"
 #include "BridgeBench.h"
 #include "CommandLine.h"
+#include "EnvelopeBench.h"
 #include "LogBench.h"
 
 #include "startup/GF_SupportFunctions.h"
@@ -27,10 +28,13 @@ namespace
 struct TOptions
 {
     bench::TLogBenchOptions Log;
+    bench::TEnvelopeBenchOptions Envelope;
     bench::TBridgeBenchOptions Bridge;
+    // Only the in-process envelope rows, which take seconds where the rest takes minutes.
+    bool EnvelopeOnly = false;
 };
 
-// Reads "--name N" pairs; false on anything it does not know.
+// Reads "--name N" pairs and the one flag; false on anything it does not know.
 bool ReadOptions(const std::vector<std::wstring>& arguments, TOptions& options)
 {
     struct TNumberOption
@@ -42,9 +46,16 @@ bool ReadOptions(const std::vector<std::wstring>& arguments, TOptions& options)
         {L"--idle-seconds", &options.Bridge.IdleSeconds}, {L"--round-trips", &options.Bridge.RoundTrips},
         {L"--requests", &options.Bridge.ThroughputRequests}, {L"--load", &options.Bridge.LoadRequests},
         {L"--starts", &options.Bridge.Starts},            {L"--log-calls", &options.Log.Calls},
+        {L"--envelope-runs", &options.Envelope.Runs},
     };
-    for (std::size_t i = 0; i < arguments.size(); i += 2)
+    for (std::size_t i = 0; i < arguments.size();)
     {
+        if (arguments[i] == L"--envelope-only")
+        {
+            options.EnvelopeOnly = true;
+            ++i;
+            continue;
+        }
         const TNumberOption* match = nullptr;
         for (const TNumberOption& option : known)
             if (arguments[i] == option.Name)
@@ -55,6 +66,7 @@ bool ReadOptions(const std::vector<std::wstring>& arguments, TOptions& options)
         if (value <= 0)
             return false;
         *match->Value = value;
+        i += 2;
     }
     return true;
 }
@@ -62,10 +74,16 @@ bool ReadOptions(const std::vector<std::wstring>& arguments, TOptions& options)
 int RunBenchmark(const TOptions& options)
 {
     bench::TBenchTable table;
-    std::fprintf(stderr, "bench: log\n");
-    bench::RunLogBench(options.Log, table);
     int failedExchanges = 0;
-    bench::RunBridgeBench(options.Bridge, table, failedExchanges);
+    if (!options.EnvelopeOnly)
+    {
+        std::fprintf(stderr, "bench: log\n");
+        bench::RunLogBench(options.Log, table);
+    }
+    std::fprintf(stderr, "bench: envelope\n");
+    bench::RunEnvelopeBench(options.Envelope, table);
+    if (!options.EnvelopeOnly)
+        bench::RunBridgeBench(options.Bridge, table, failedExchanges);
     std::printf("%s\n", table.Render().c_str());
     std::printf("Targets missed: %d. Failed exchanges: %d.\n", table.MissedTargets(), failedExchanges);
     return 0;
@@ -86,7 +104,7 @@ int main()
         if (!ReadOptions(arguments, options))
         {
             std::fprintf(stderr, "usage: bench.exe [--idle-seconds N] [--round-trips N] [--requests N] [--load N] "
-                                 "[--starts N] [--log-calls N]\n");
+                                 "[--starts N] [--log-calls N] [--envelope-runs N] [--envelope-only]\n");
             return 2;
         }
         return RunBenchmark(options);

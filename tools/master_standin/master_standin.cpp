@@ -31,6 +31,8 @@ constexpr const wchar_t* UsageText =
     L"  -name=TEXT    answer with the command name TEXT instead of Result\n"
     L"  -value=TEXT   answer with the parameter Result = TEXT instead of OK\n"
     L"  -length=N     answer with only a length prefix announcing N bytes (0: an empty answer)\n"
+    L"  -deep=N       answer with the parameter Result an array nested N levels deep\n"
+    L"                (a hostile master: no envelope nests like that)\n"
     L"  -split=N      write the answer in pieces of N bytes, the length prefix included\n"
     L"  -noanswer     answer nothing and hold each connection until the client closes it\n"
     L"  -delay=MS     wait MS milliseconds before answering (a slow master)\n"
@@ -45,6 +47,7 @@ struct TOptions
     std::wstring AnswerName = L"Result";
     std::wstring AnswerValue = L"OK";
     std::optional<std::uint32_t> AnnouncedLength;
+    std::size_t DeepLevels = 0;
     std::size_t SplitBytes = 0;
     bool NoAnswer = false;
     DWORD DelayMs = 0;
@@ -82,6 +85,8 @@ TOptions ReadOptions()
             options.AnswerValue = value;
         else if (name == L"-length")
             options.AnnouncedLength = static_cast<std::uint32_t>(NumberOf(value));
+        else if (name == L"-deep")
+            options.DeepLevels = NumberOf(value);
         else if (name == L"-split")
             options.SplitBytes = NumberOf(value);
         else if (arg == L"-noanswer")
@@ -130,20 +135,6 @@ void PrintToConsole(std::wstring_view Text)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-std::optional<std::wstring> ReadRequest(HANDLE Pipe)
-{
-    unsigned char length[PipeFrame::LengthSize];
-    if (!PipeFrame::ReadExact(Pipe, reinterpret_cast<char*>(length), sizeof(length)))
-        return std::nullopt;
-    std::uint32_t size = PipeFrame::DecodeLength(length);
-    if (size > PipeFrame::MaxPayloadBytes)
-        return std::nullopt;
-    std::string payload(size, '\0');
-    if (!PipeFrame::ReadExact(Pipe, payload.data(), payload.size()))
-        return std::nullopt;
-    return PipeFrame::DecodeText(payload);
-}
-
 std::string AnswerBytes(const TOptions& Options)
 {
     if (Options.AnnouncedLength)
@@ -151,6 +142,10 @@ std::string AnswerBytes(const TOptions& Options)
         auto length = PipeFrame::EncodeLength(*Options.AnnouncedLength);
         return std::string(length.begin(), length.end());
     }
+    if (Options.DeepLevels > 0)
+        return PipeFrame::EncodeFrame(L"{\"command\":\"" + Options.AnswerName + L"\",\"parameters\":{\"Result\":" +
+                                      std::wstring(Options.DeepLevels, L'[') + std::wstring(Options.DeepLevels, L']') +
+                                      L"}}");
     return PipeFrame::EncodeFrame(TTPPipeMessage::MakeMessage(Options.AnswerName, {L"Result"}, {Options.AnswerValue}));
 }
 
@@ -183,12 +178,13 @@ void WaitForClientToClose(HANDLE Pipe)
 
 void ServeConnection(HANDLE Pipe, const TOptions& Options, const TLineWriter& Out)
 {
-    std::optional<std::wstring> request = ReadRequest(Pipe);
-    if (request)
+    std::optional<std::string> payload = PipeFrame::ReadFrame(Pipe);
+    if (payload)
     {
+        std::wstring request = PipeFrame::DecodeText(*payload);
         // JSON needs no line breaks outside its strings, and inside them they are escaped.
-        std::replace_if(request->begin(), request->end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
-        Out.WriteLine(*request);
+        std::replace_if(request.begin(), request.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
+        Out.WriteLine(request);
         Sleep(Options.DelayMs);
         if (!Options.NoAnswer)
             WriteAnswer(Pipe, AnswerBytes(Options), Options.SplitBytes);
