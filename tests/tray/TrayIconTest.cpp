@@ -488,8 +488,8 @@ protected:
         Icon.SetPopupMenu(&Menu);
     }
 
-    // Runs Act on this thread while the helper counts the menus that open within
-    // Watch; OnOpen runs on the helper for each, before it closes it.
+    // Runs Act on this thread and pumps a while after, as the helper counts the
+    // menus that open; OnOpen runs on the helper for each, before it closes it.
     void CountMenusWhile(const std::function<void()>& Act, const std::function<void(HWND)>& OnOpen = {})
     {
         std::jthread user([this, OnOpen](std::stop_token stop) {
