@@ -147,8 +147,8 @@ std::wstring OwnUserSid()
 
 TUniqueLocal<void> MakePipeSecurityDescriptor(const std::wstring& AOwner, const std::vector<std::wstring>& AClients)
 {
-    // The owner is named, not left to the token's default (the Administrators for
-    // an elevated user), so that only the bridge's user may change the DACL.
+    // The owner may always change the DACL, so it is named rather than left to the
+    // token's default, which for an elevated bridge is the Administrators.
     std::wstring sddl = L"O:" + AOwner + L"G:" + AOwner + L"D:(A;;FA;;;" + AOwner + L")";
     for (const std::wstring& client : AClients)
         sddl += L"(A;;" + std::wstring(ClientRights) + L";;;" + client + L")";
