@@ -1,50 +1,53 @@
 #!/usr/bin/env bash
-# Draws the product mark (a white "Q" ring on a teal tile) and makes the program's
-# icon files from it: the main icon and the five tray pictures, each at 48, 32, 24,
-# 20 and 16 pixels, 32-bit with alpha. The generated .ico files are kept in the
-# repository; run this again after changing the drawing. Needs ImageMagick.
+# Draws the program's icon files: the five tray pictures (the product mark, a white
+# "Q" ring on a teal tile) at the tray's sizes from 100 % to 400 % (16 to 64 pixels),
+# and the main icon "MAINICON" (the rebranded mark, a white ring round a dot on an
+# orange tile, so that a rebranded tray can be told apart) at the same sizes and 256
+# pixels for Explorer's large views. Every size is drawn at that size from the same
+# outline, not scaled from another picture, so that small sizes stay sharp. 32-bit
+# with alpha. The generated .ico files are kept in the repository; run this again
+# after changing the drawing. Needs ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-sizes=(48 32 24 20 16)
+tray_sizes=(16 20 24 28 32 40 48 56 64)
+main_sizes=("${tray_sizes[@]}" 256)
 
-# The mark is drawn once large and scaled down, so every size has the same shape.
-tile=(-fill '#0e7490' -stroke none -draw 'roundrectangle 8,8 247,247 52,52')
-ring=(-fill none -stroke white -strokewidth 30 -draw 'circle 122,118 122,52'
-      -draw 'line 150,146 206,202')
+# Outlines on a 256-unit grid.
+tile="fill '#0e7490' stroke none roundrectangle 8,8 247,247 52,52"
+ring="fill none stroke white stroke-width 30 circle 122,118 122,52 line 150,146 206,202"
 # The status dot sits at the lower right, with a white rim that keeps it apart
 # from the tile at 16 pixels.
-grey_dot=(-fill '#8c8c8c' -stroke white -strokewidth 14 -draw 'circle 190,190 190,132')
-blue_dot=(-fill '#1f6fe0' -stroke white -strokewidth 14 -draw 'circle 190,190 190,132')
+grey_dot="fill '#8c8c8c' stroke white stroke-width 14 circle 190,190 190,132"
+blue_dot="fill '#1f6fe0' stroke white stroke-width 14 circle 190,190 190,132"
+rebranded="fill '#c2410c' stroke none roundrectangle 8,8 247,247 52,52
+           fill none stroke white stroke-width 28 circle 128,128 128,50
+           fill white stroke none circle 128,128 128,100"
 
-draw() { # name, extra drawing arguments...
-    local name=$1
-    shift
-    convert -size 256x256 xc:none "$@" "$work/$name-256.png"
-}
-
-draw mark "${tile[@]}" "${ring[@]}"
-draw mark-grey "${tile[@]}" "${ring[@]}" "${grey_dot[@]}"
-draw mark-blue "${tile[@]}" "${ring[@]}" "${blue_dot[@]}"
-draw empty
-
-to_ico() { # name, target file
-    local name=$1 target=$2 pngs=()
-    for size in "${sizes[@]}"; do
-        # PNG32 keeps the alpha channel and the full colour depth even for the
-        # fully transparent picture, so every entry is 32-bit.
-        convert "$work/$name-256.png" -filter Lanczos -resize "${size}x${size}" "PNG32:$work/$name-$size.png"
-        pngs+=("$work/$name-$size.png")
+to_ico() { # target file, outline (empty: fully transparent), sizes...
+    local target=$1 outline=$2 pngs=()
+    shift 2
+    for size in "$@"; do
+        local png="$work/$target-$size.png"
+        if [ -n "$outline" ]; then
+            convert -size "${size}x${size}" xc:none \
+                -draw "scale $(bc -l <<<"$size / 256"),$(bc -l <<<"$size / 256") $outline" "PNG32:$png"
+        else
+            # PNG32 keeps the alpha channel and the full colour depth even for the
+            # fully transparent picture, so every entry is 32-bit.
+            convert -size "${size}x${size}" xc:none "PNG32:$png"
+        fi
+        pngs+=("$png")
     done
     convert "${pngs[@]}" "$target"
 }
 
-to_ico mark uxlink.ico
-to_ico mark tray0.ico
-to_ico mark-grey tray1.ico
-to_ico mark tray2.ico
-to_ico mark-blue tray3.ico
-to_ico empty tray4.ico
+to_ico uxlink.ico "$rebranded" "${main_sizes[@]}"
+to_ico tray0.ico "$tile $ring" "${tray_sizes[@]}"
+to_ico tray1.ico "$tile $ring $grey_dot" "${tray_sizes[@]}"
+to_ico tray2.ico "$tile $ring" "${tray_sizes[@]}"
+to_ico tray3.ico "$tile $ring $blue_dot" "${tray_sizes[@]}"
+to_ico tray4.ico "" "${tray_sizes[@]}"

@@ -26,46 +26,22 @@ constexpr DWORD ClientSilenceLimitMs = 5000;
 
 constexpr DWORD PipeDefaultTimeoutMs = 1000;
 
-// LocalSystem (the service side) and the Administrators may read and write data
-// and attributes: FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES |
-// FILE_WRITE_ATTRIBUTES | SYNCHRONIZE. CreateFileW always asks for SYNCHRONIZE and
-// FILE_READ_ATTRIBUTES, so a client cannot open the pipe without them. Left out on
-// purpose: FILE_CREATE_PIPE_INSTANCE (which GENERIC_WRITE would include), so no
-// one else can add an instance and take requests meant for the bridge.
-constexpr wchar_t ClientRights[] = L"0x100183";
+// What LocalSystem (the service side) and the Administrators get:
+// FILE_GENERIC_READ | FILE_GENERIC_WRITE without FILE_CREATE_PIPE_INSTANCE, so that
+// a client opening the pipe with GENERIC_READ | GENERIC_WRITE is admitted (those
+// also ask for READ_CONTROL and the extended attributes), while no one else can
+// add an instance and take requests meant for the bridge. Windows leaves
+// FILE_CREATE_PIPE_INSTANCE (the bit FILE_APPEND_DATA shares) out of a client's
+// open of a named pipe, so a client never needs it.
+constexpr wchar_t ClientRights[] = L"0x12019B";
 
-std::wstring OwnUserSid()
-{
-    HANDLE rawToken = nullptr;
-    Check(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken), "OpenProcessToken");
-    TUniqueHandle token(rawToken);
-    DWORD size = 0;
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    Check(GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size), "GetTokenInformation");
-    wchar_t* text = nullptr;
-    Check(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text),
-          "ConvertSidToStringSidW");
-    TUniqueLocal<wchar_t> owned(text);
-    return text;
-}
-
-// The security attributes of every pipe instance: the bridge's own user, who
-// creates the instances, has full access; LocalSystem and the Administrators get
-// ClientRights; nobody else may open the pipe. The handles are not inherited, so
-// programs that "OPENURL" starts get none.
+// The security attributes of every pipe instance. The handles are not inherited,
+// so programs that "OPENURL" starts get none.
 class TPipeSecurity
 {
 public:
-    TPipeSecurity()
+    TPipeSecurity() : FDescriptor(MakePipeSecurityDescriptor(OwnUserSid(), {L"SY", L"BA"}))
     {
-        std::wstring sddl = L"D:(A;;FA;;;" + OwnUserSid() + L")(A;;" + ClientRights + L";;;SY)(A;;" +
-                            ClientRights + L";;;BA)";
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        Check(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                   nullptr),
-              "ConvertStringSecurityDescriptorToSecurityDescriptorW");
-        FDescriptor.reset(descriptor);
         FAttributes.nLength = sizeof(FAttributes);
         FAttributes.lpSecurityDescriptor = FDescriptor.get();
         FAttributes.bInheritHandle = FALSE;
@@ -155,6 +131,35 @@ DWORD MillisecondsUntil(ULONGLONG ADeadline)
 }
 
 } // namespace
+
+std::wstring OwnUserSid()
+{
+    HANDLE rawToken = nullptr;
+    Check(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken), "OpenProcessToken");
+    TUniqueHandle token(rawToken);
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    Check(GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size), "GetTokenInformation");
+    wchar_t* text = nullptr;
+    Check(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text),
+          "ConvertSidToStringSidW");
+    TUniqueLocal<wchar_t> owned(text);
+    return text;
+}
+
+TUniqueLocal<void> MakePipeSecurityDescriptor(const std::wstring& AOwner, const std::vector<std::wstring>& AClients)
+{
+    // The owner may always change the DACL, so it is named rather than left to the
+    // token's default, which for an elevated bridge is the Administrators.
+    std::wstring sddl = L"O:" + AOwner + L"G:" + AOwner + L"D:(A;;FA;;;" + AOwner + L")";
+    for (const std::wstring& client : AClients)
+        sddl += L"(A;;" + std::wstring(ClientRights) + L";;;" + client + L")";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    Check(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr),
+          "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    return TUniqueLocal<void>(descriptor);
+}
 
 // ---------------------------------------------------------------------------------
 

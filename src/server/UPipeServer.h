@@ -16,8 +16,18 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TNamedPipeServer;
+
+// The string SID of the user this process runs as.
+std::wstring OwnUserSid();
+
+// The security of the bridge's pipe: AOwner (a SID or SDDL alias; the bridge's own
+// user) owns it and has full access; each of AClients (LocalSystem and the
+// Administrators) may open it for GENERIC_READ | GENERIC_WRITE but may neither
+// create an instance nor change the DACL; nobody else may open it.
+TUniqueLocal<void> MakePipeSecurityDescriptor(const std::wstring& AOwner, const std::vector<std::wstring>& AClients);
 
 // A thread whose body runs in a single-threaded COM apartment of its own (the
 // request commands call the shell on the worker). A failure that leaves the body

@@ -80,15 +80,33 @@ std::wstring GetStartingText()
     return StartingTextFor(GetUILanguageIndex());
 }
 
+HICON LoadProgramIcon(const wchar_t* Name, int Size)
+{
+    // Comctl32 version 6 (the manifest's) has LoadIconWithScaleDown; the import
+    // library does not, and a test program without the manifest gets version 5.
+    using TLoadIconWithScaleDown = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    static const auto loadScaledDown = reinterpret_cast<TLoadIconWithScaleDown>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+    if (loadScaledDown != nullptr)
+    {
+        HICON icon = nullptr;
+        const HRESULT result = loadScaledDown(GetModuleHandleW(nullptr), Name, Size, Size, &icon);
+        if (SUCCEEDED(result))
+            return icon;
+        SetLastError(HRESULT_CODE(result));
+        return nullptr;
+    }
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), Name, IMAGE_ICON, Size, Size, LR_DEFAULTCOLOR));
+}
+
 void RebrandTrayImages(HIMAGELIST List)
 {
     int width = 0;
     int height = 0;
     Check(ImageList_GetIconSize(List, &width, &height), "ImageList_GetIconSize");
-    TUniqueIcon mainIcon(static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, width, height, LR_DEFAULTCOLOR)));
+    TUniqueIcon mainIcon(LoadProgramIcon(L"MAINICON", width));
     if (!mainIcon)
-        ThrowLastError("LoadImageW");
+        ThrowLastError("LoadIconWithScaleDown");
     for (int index : {0, 1, 2, 4})
         if (ImageList_ReplaceIcon(List, index, mainIcon.get()) == -1)
             ThrowLastError("ImageList_ReplaceIcon");

@@ -28,6 +28,11 @@ std::wstring StartingTextFor(int LanguageIndex);
 // The greeting in the user's language.
 std::wstring GetStartingText();
 
+// The program's icon resource Name at Size pixels, made from the nearest larger
+// picture in the resource, so that a picture is never scaled up; null (with
+// GetLastError) when the resource does not exist.
+HICON LoadProgramIcon(const wchar_t* Name, int Size);
+
 // Replaces images 0, 1, 2 and 4 of List with the program's main icon, at the
 // list's own size; image 3 keeps its picture.
 void RebrandTrayImages(HIMAGELIST List);

@@ -44,6 +44,14 @@ int MasterPid()
     return IntegerFromText(_MasterPidText);
 }
 
+int ImageListSize(HIMAGELIST List)
+{
+    int width = 0;
+    int height = 0;
+    ImageList_GetIconSize(List, &width, &height);
+    return width;
+}
+
 } // namespace
 
 int TrayIconSize()
@@ -61,10 +69,9 @@ TUniqueImageList CreateTrayImageList(int Size)
         ThrowLastError("ImageList_Create");
     for (const wchar_t* name : TrayPictures)
     {
-        TUniqueIcon picture(
-            static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), name, IMAGE_ICON, Size, Size, LR_DEFAULTCOLOR)));
+        TUniqueIcon picture(LoadProgramIcon(name, Size));
         if (!picture)
-            ThrowLastError("LoadImageW");
+            ThrowLastError("LoadIconWithScaleDown");
         if (ImageList_AddIcon(list.get(), picture.get()) == -1)
             ThrowLastError("ImageList_AddIcon");
     }
@@ -72,7 +79,8 @@ TUniqueImageList CreateTrayImageList(int Size)
 }
 
 TFmain::TFmain(TShellNotifyIcon ShellNotifyIcon)
-    : imgListTrayIcons(CreateTrayImageList(TrayIconSize())), FMainThreadId(GetCurrentThreadId())
+    : imgListTrayIcons(CreateTrayImageList(TrayIconSize())),
+      FTrayPictureSize(ImageListSize(imgListTrayIcons.get())), FMainThreadId(GetCurrentThreadId())
 {
     // Never shown; its caption is the application's title.
     FWindow = CreateHiddenWindow(MainFormClass, _AppName.c_str(), this);
@@ -133,13 +141,15 @@ void TFmain::FormCreate(TShellNotifyIcon ShellNotifyIcon)
     TrayIcon->SetIconVisible(true);
     TrayIcon->SetShowHint(true);
     TrayIcon->OnDblClick = &TMenuActions::TrayIconDblClick;
+    TrayIcon->OnScaleChanged = [this] { RefreshTrayPictures(); };
 
     if (!_HelloMsg.empty())
     {
         // Only whether a greeting was asked for matters; its text is ours.
         _HelloMsg = GetStartingText() + L"..";
         Log(L"[TFmain.FormCreate()] TqxTrayIcon.ShowBalloonHint ");
-        TrayIcon->ShowBalloonHint(ProductTitle(), _HelloMsg, TQXBalloonHintIcon::bsbitNone, -1);
+        // Not in the shell's quiet time (a new user's first hour, presentation mode).
+        TrayIcon->ShowBalloonHint(ProductTitle(), _HelloMsg, TQXBalloonHintIcon::bsbitNone, -1, true);
     }
     Log(L"[TFmain.FormCreate()] END ");
 }
@@ -150,7 +160,8 @@ void TFmain::TIF_CreateTrayIcon()
     {
         TrayMenu.AutoPopup = true;
         TrayMenu.Items = {
-            {std::wstring(MenuCaptions[0]), 0, false, false, &TMenuActions::onOpenClick},
+            // The default item (drawn bold): the double click and Enter do what it does.
+            {std::wstring(MenuCaptions[0]), 0, false, true, &TMenuActions::onOpenClick},
             {std::wstring(MenuCaptions[3]), 1, false, false, &TMenuActions::onDisableUnatAccess},
             {std::wstring(MenuCaptions[2]), 2, false, false, &TMenuActions::onLogOutClick},
             {L"-", SeparatorTag, true, false, {}},
@@ -169,6 +180,23 @@ void TFmain::FormClose()
     if (TrayIcon && TrayIcon->IconVisible())
         TrayIcon->SetIconVisible(false);
     RefuseHandedOverCalls();
+}
+
+void TFmain::RefreshTrayPictures()
+{
+    const int size = TrayIconSize();
+    if (size == FTrayPictureSize)
+        return;
+    TUniqueImageList pictures = CreateTrayImageList(size);
+    if (_Rebranded)
+        RebrandTrayImages(pictures.get());
+    // The icon keeps showing the picture it showed, now at the new size; the old
+    // list goes only once the icon no longer uses it.
+    const int index = TrayIcon->IconIndex();
+    TrayIcon->SetIconList(pictures.get());
+    TrayIcon->SetIconIndex(index);
+    imgListTrayIcons = std::move(pictures);
+    FTrayPictureSize = size;
 }
 
 void TFmain::Close()
@@ -297,6 +325,17 @@ LRESULT TFmain::HandleFormMessage(HWND window, UINT message, WPARAM wParam, LPAR
         FormClose();
         PostQuitMessage(0);
         return 0;
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+        try
+        {
+            RefreshTrayPictures();
+        }
+        catch (const std::exception& failure)
+        {
+            Log(L"[TFmain.RefreshTrayPictures]  EX  " + WhatOf(failure));
+        }
+        break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

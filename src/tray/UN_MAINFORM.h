@@ -80,10 +80,13 @@ private:
     LRESULT HandleFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void FormCreate(TShellNotifyIcon ShellNotifyIcon);
     void FormClose();
+    // Makes the tray pictures again when the tray's icon size has changed.
+    void RefreshTrayPictures();
     void TIF_CreateTrayIcon();
     void RunHandedOverCalls();
     void RefuseHandedOverCalls();
 
+    int FTrayPictureSize;
     DWORD FMainThreadId;
     TSlimLock FHandOverLock;
     TSlimCondition FHandOverDone;

@@ -3,7 +3,10 @@
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/WinError.h"
+#include "tray/UN_GlobalConstants.h"
 #include "tray/WindowClass.h"
+
+#include <windowsx.h>
 
 #include <algorithm>
 #include <exception>
@@ -14,7 +17,13 @@ namespace
 constexpr wchar_t TrayWindowClass[] = L"TqxTrayIconWindow";
 constexpr UINT_PTR ClickTimerId = 1;
 constexpr UINT_PTR AnimateTimerId = 2;
-constexpr UINT NormalFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+constexpr UINT_PTR AddRetryTimerId = 3;
+// At logon the service starts the bridge before Explorer can take icons: a refused
+// add is tried again this often, for this long (and on every "TaskbarCreated").
+constexpr UINT AddRetryIntervalMs = 1000;
+constexpr ULONGLONG AddRetryPeriodMs = 120000;
+// Under NOTIFYICON_VERSION_4 the shell shows the standard tip only with NIF_SHOWTIP.
+constexpr UINT NormalFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
 
 BOOL CallShell(DWORD message, const NOTIFYICONDATAW& data)
 {
@@ -27,9 +36,7 @@ BOOL CallShell(DWORD message, const NOTIFYICONDATAW& data)
 // in a program without one (a test).
 TUniqueIcon LoadApplicationIcon()
 {
-    HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                               LR_DEFAULTCOLOR));
+    HICON icon = LoadProgramIcon(L"MAINICON", GetSystemMetrics(SM_CXSMICON));
     if (icon == nullptr)
         icon = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
     return TUniqueIcon(icon);
@@ -45,6 +52,25 @@ unsigned CurrentShiftState()
     if (GetAsyncKeyState(VK_CONTROL) < 0)
         shift |= ssCtrl;
     return shift;
+}
+
+// Sets a flag for one scope, also when the scope is left by an exception.
+class TSetWhileInScope
+{
+public:
+    explicit TSetWhileInScope(bool& Flag) noexcept : FFlag(Flag) { FFlag = true; }
+    TSetWhileInScope(const TSetWhileInScope&) = delete;
+    TSetWhileInScope& operator=(const TSetWhileInScope&) = delete;
+    ~TSetWhileInScope() { FFlag = false; }
+
+private:
+    bool& FFlag;
+};
+
+// The anchor point that the shell puts into wParam of a version-4 callback.
+POINT AnchorOf(WPARAM wParam)
+{
+    return {GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
 }
 
 POINT CursorPosition()
@@ -190,7 +216,7 @@ bool TqxTrayIcon::Refresh()
 }
 
 bool TqxTrayIcon::ShowBalloonHint(const std::wstring& Title, const std::wstring& Text, TQXBalloonHintIcon IconType,
-                                  int IconIndex)
+                                  int IconIndex, bool RespectQuietTime)
 {
     HideBalloonHint();
     if (IconIndex < 0 || FIconList == nullptr)
@@ -206,7 +232,7 @@ bool TqxTrayIcon::ShowBalloonHint(const std::wstring& Title, const std::wstring&
     IconData.uFlags |= NIF_INFO;
     CopyTruncated(IconData.szInfo, Text);
     CopyTruncated(IconData.szInfoTitle, Title);
-    IconData.dwInfoFlags = static_cast<DWORD>(IconType);
+    IconData.dwInfoFlags = static_cast<DWORD>(IconType) | (RespectQuietTime ? NIIF_RESPECT_QUIET_TIME : 0);
     const bool shown = UpdateTray();
     IconData.uFlags = NormalFlags;
     return shown;
@@ -238,6 +264,8 @@ LRESULT TqxTrayIcon::HandleTrayMessage(HWND window, UINT message, WPARAM wParam,
 {
     if (message == FTaskbarCreatedMessage)
     {
+        if (OnScaleChanged)
+            OnScaleChanged();
         // Explorer restarted and forgot our icon: add it again, with its version.
         // The broadcast also comes while the icon is still there (Windows sends it
         // when the scale changes), where a plain add would fail; so any old entry
@@ -252,14 +280,21 @@ LRESULT TqxTrayIcon::HandleTrayMessage(HWND window, UINT message, WPARAM wParam,
     switch (message)
     {
     case CallbackMessage:
-        HandleCallback(lParam);
+        HandleCallback(wParam, lParam);
         return 0;
     case WM_TIMER:
         if (wParam == ClickTimerId)
             ClickTimerElapsed();
         else if (wParam == AnimateTimerId)
             AnimateTimerElapsed();
+        else if (wParam == AddRetryTimerId)
+            AddRetryTimerElapsed();
         return 0;
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+        if (OnScaleChanged)
+            OnScaleChanged();
+        break;
     case WM_CLOSE:
         // The owner destroys the window, never a stray WM_CLOSE.
         return 0;
@@ -269,12 +304,13 @@ LRESULT TqxTrayIcon::HandleTrayMessage(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void TqxTrayIcon::HandleCallback(LPARAM lParam)
+void TqxTrayIcon::HandleCallback(WPARAM wParam, LPARAM lParam)
 {
     if (!FEnabled)
         return;
     // Under NOTIFYICON_VERSION_4 the high word carries the icon id; the low word
-    // is the mouse message in both versions.
+    // is the mouse message in both versions, or the keyboard user's action, whose
+    // anchor point is in wParam.
     switch (LOWORD(lParam))
     {
     case WM_MOUSEMOVE:
@@ -285,7 +321,7 @@ void TqxTrayIcon::HandleCallback(LPARAM lParam)
         NotifyMouseDown(TMouseButton::mbLeft, CurrentShiftState() | ssLeft);
         FClickStart = true;
         if (FPopupByLeftButton)
-            OpenTrayMenu();
+            OpenTrayMenu(CursorPosition());
         break;
     case WM_LBUTTONUP:
         if (FClickStart)
@@ -305,13 +341,24 @@ void TqxTrayIcon::HandleCallback(LPARAM lParam)
     case WM_LBUTTONDBLCLK:
         FClickReady = false;
         IsDblClick = true;
-        NotifyDblClick();
-        if (FPopupMenu != nullptr && FPopupMenu->AutoPopup && !FPopupByLeftButton)
-            FPopupMenu->ClickDefaultItem();
+        RunDoubleClickAction();
+        break;
+    case NIN_KEYSELECT:
+        KeySelect();
         break;
     case WM_RBUTTONDOWN:
         NotifyMouseDown(TMouseButton::mbRight, CurrentShiftState() | ssRight);
-        OpenTrayMenu();
+        // The shell follows a right click with WM_CONTEXTMENU; the menu this press
+        // opens answers that one too.
+        FContextMenuAnswered = true;
+        OpenTrayMenu(CursorPosition());
+        break;
+    case WM_CONTEXTMENU:
+        // Shift+F10 or the Menu key on the focused icon, or the end of a right click.
+        if (FContextMenuAnswered)
+            FContextMenuAnswered = false;
+        else
+            OpenTrayMenu(AnchorOf(wParam));
         break;
     case WM_RBUTTONUP:
         NotifyMouseUp(TMouseButton::mbRight, CurrentShiftState() | ssRight);
@@ -329,18 +376,68 @@ void TqxTrayIcon::HandleCallback(LPARAM lParam)
     }
 }
 
+void TqxTrayIcon::RunDoubleClickAction()
+{
+    // One action, not two: the double-click handler, or else the menu's default
+    // item (which in the bridge does the same).
+    if (OnDblClick)
+        NotifyDblClick();
+    else if (FPopupMenu != nullptr && FPopupMenu->AutoPopup && !FPopupByLeftButton)
+        FPopupMenu->ClickDefaultItem();
+}
+
+void TqxTrayIcon::KeySelect()
+{
+    // Enter on the focused icon may come as two NIN_KEYSELECT in a row; the second
+    // within the double-click time is the same key press.
+    const ULONGLONG now = GetTickCount64();
+    if (FKeySelectPending && now - FLastKeySelect < GetDoubleClickTime())
+    {
+        FKeySelectPending = false;
+        return;
+    }
+    FKeySelectPending = true;
+    FLastKeySelect = now;
+    RunDoubleClickAction();
+}
+
 bool TqxTrayIcon::AddToTray()
 {
     FIconVisible = true;
     const bool added = ApplyIconData(NIM_ADD, true);
-    if (!added)
+    if (added && FAddRetryRunning)
+    {
+        StopAddRetry();
+        Log(L"[TqxTrayIcon.AddToTray] the shell took the icon after " +
+            std::to_wstring((GetTickCount64() - FAddRefusedAt) / 1000) + L" s");
+    }
+    else if (!added && !FAddRetryRunning)
+    {
         Log(L"[TqxTrayIcon.AddToTray]  EX  the shell did not take the icon");
+        FAddRefusedAt = GetTickCount64();
+        FAddRetryRunning = SetTimer(FWindow.get(), AddRetryTimerId, AddRetryIntervalMs, nullptr) != 0;
+    }
     return added;
+}
+
+void TqxTrayIcon::AddRetryTimerElapsed()
+{
+    if (GetTickCount64() - FAddRefusedAt >= AddRetryPeriodMs)
+        StopAddRetry();
+    else
+        AddToTray();
+}
+
+void TqxTrayIcon::StopAddRetry()
+{
+    KillTimer(FWindow.get(), AddRetryTimerId);
+    FAddRetryRunning = false;
 }
 
 bool TqxTrayIcon::RemoveFromTray()
 {
     FIconVisible = false;
+    StopAddRetry();
     return ApplyIconData(NIM_DELETE, false);
 }
 
@@ -433,17 +530,19 @@ void TqxTrayIcon::AnimateTimerElapsed()
     SetIconIndex(next);
 }
 
-void TqxTrayIcon::OpenTrayMenu()
+void TqxTrayIcon::OpenTrayMenu(POINT At)
 {
-    if (FPopupMenu == nullptr || !FPopupMenu->AutoPopup)
-        return;
-    POINT point{};
-    if (!GetCursorPos(&point))
+    // The shell's messages are dispatched inside the open menu's loop too; one
+    // menu at a time.
+    if (FPopupMenu == nullptr || !FPopupMenu->AutoPopup || FMenuOpen)
         return;
     // Our window must be foreground before the menu opens, or the menu does not
     // close when the user clicks elsewhere.
     SetForegroundWindow(FWindow.get());
-    FPopupMenu->Popup(FWindow.get(), point);
+    {
+        TSetWhileInScope open(FMenuOpen);
+        FPopupMenu->Popup(FWindow.get(), At);
+    }
     // Lets the next task switch work after a menu of a background window.
     PostMessageW(FWindow.get(), WM_NULL, 0, 0);
 }

@@ -1,12 +1,14 @@
 // The bridge's icon in the notification area, and the popup menu it shows.
 //
 // TqxTrayIcon owns a hidden top-level tool window that receives the shell's
-// callback message (0x800) and the "TaskbarCreated" broadcast, two timers on that
-// window (click and icon cycling), its own picture and the NOTIFYICONDATAW it hands
-// to the shell. It turns the shell's notifications into events: click (told apart
-// from a double click by the click timer), double click, mouse down/up/move with
-// shift flags, balloon click. Everything here lives on the main (GUI) thread;
-// other threads go through the main form.
+// callback message (0x800) and the "TaskbarCreated" broadcast, three timers on that
+// window (click, icon cycling, retrying a refused add), its own picture and the
+// NOTIFYICONDATAW it hands to the shell. It turns the shell's notifications into
+// events: click (told apart from a double click by the click timer), double click,
+// mouse down/up/move with shift flags, balloon click; a keyboard user's Enter or
+// Space (NIN_KEYSELECT) does what the double click does, and Shift+F10 or the Menu
+// key (WM_CONTEXTMENU) opens the menu at the icon. Everything here lives on the
+// main (GUI) thread; other threads go through the main form.
 //
 // What a visible application window would need does not apply to the bridge, whose
 // form is never shown, and is left out: hiding the main form into the tray on
@@ -139,6 +141,10 @@ public:
     TMouseEvent OnMouseUp;
     TMouseMoveEvent OnMouseMove;
     TQXCycleEvent OnCycle;
+    // The tray's scale may have changed ("TaskbarCreated", WM_DPICHANGED,
+    // WM_SETTINGCHANGE): the owner makes its pictures again. Raised before the
+    // icon is added again on "TaskbarCreated", so that it goes in at the new size.
+    TNotifyEvent OnScaleChanged;
 
     // The hidden window that receives the shell's callback message.
     [[nodiscard]] HWND Handle() const noexcept { return FWindow.get(); }
@@ -146,17 +152,24 @@ public:
     // Sends the current picture and tip to the shell; false when nothing could be
     // sent or the shell refused it.
     bool Refresh();
+    // With RespectQuietTime the shell holds the balloon back during its quiet time.
     bool ShowBalloonHint(const std::wstring& Title, const std::wstring& Text, TQXBalloonHintIcon IconType,
-                         int IconIndex);
+                         int IconIndex, bool RespectQuietTime = false);
     bool HideBalloonHint();
 
 private:
     friend LRESULT CALLBACK RouteToOwner<TqxTrayIcon>(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void HandleCallback(LPARAM lParam);
+    void HandleCallback(WPARAM wParam, LPARAM lParam);
+    void RunDoubleClickAction();
+    void KeySelect();
 
+    // A refused add (no shell yet) is tried again on a timer until the shell takes
+    // the icon or the retry period ends.
     bool AddToTray();
+    void AddRetryTimerElapsed();
+    void StopAddRetry();
     bool RemoveFromTray();
     bool UpdateTray();
     bool ApplyIconData(DWORD Message, bool SetVersion);
@@ -167,7 +180,7 @@ private:
     void ClickTimerElapsed();
     void AnimateTimerElapsed();
     void UpdateAnimateTimer();
-    void OpenTrayMenu();
+    void OpenTrayMenu(POINT At);
 
     void NotifyClick();
     void NotifyDblClick();
@@ -188,6 +201,12 @@ private:
     bool FClickReady = false;
     bool FClickTimerRunning = false;
     bool IsDblClick = false;
+    bool FMenuOpen = false;
+    bool FContextMenuAnswered = false;
+    bool FKeySelectPending = false;
+    ULONGLONG FLastKeySelect = 0;
+    bool FAddRetryRunning = false;
+    ULONGLONG FAddRefusedAt = 0;
     int FIconIndex = 0;
     HIMAGELIST FIconList = nullptr;
     bool FCycleIcons = false;

@@ -341,21 +341,6 @@ TEST_F(PipeServer, ShutdownEndsPromptlyWhateverTheServerIsWaitingFor)
     EXPECT_TRUE(silent.ReadAllMessages().empty());
 }
 
-std::wstring OwnUserSid()
-{
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    TUniqueHandle owner(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
-    wchar_t* text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text);
-    TUniqueLocal<wchar_t> ownedText(text);
-    return text;
-}
-
 TEST_F(PipeServer, ThePipeAdmitsOnlyTheBridgesUserLocalSystemAndTheAdministrators)
 {
     StartServer(Echo);
@@ -372,9 +357,67 @@ TEST_F(PipeServer, ThePipeAdmitsOnlyTheBridgesUserLocalSystemAndTheAdministrator
                                                                      DACL_SECURITY_INFORMATION, &sddl, nullptr));
     TUniqueLocal<wchar_t> ownedSddl(sddl);
 
-    // Own user: full access. LocalSystem and Administrators: read and write data and
-    // attributes (and SYNCHRONIZE), but not FILE_CREATE_PIPE_INSTANCE (0x4).
-    EXPECT_EQ(std::wstring(sddl), L"D:(A;;FA;;;" + OwnUserSid() + L")(A;;0x100183;;;SY)(A;;0x100183;;;BA)");
+    // Own user: full access. LocalSystem and Administrators: FILE_GENERIC_READ |
+    // FILE_GENERIC_WRITE but not FILE_CREATE_PIPE_INSTANCE (0x4).
+    EXPECT_EQ(std::wstring(sddl), L"D:(A;;FA;;;" + OwnUserSid() + L")(A;;0x12019b;;;SY)(A;;0x12019b;;;BA)");
+}
+
+// What a principal's open of the pipe gets, decided by AccessCheck on the
+// descriptor the server builds, with this test's SID standing in the principal's
+// place: under Wine every process runs as one user, so LocalSystem's open cannot
+// be tried for real. The owner is someone else where the test stands in for a
+// client, since an owner may always change the DACL.
+TEST(PipeSecurity, EachPrincipalGetsWhatItsOpenNeedsAndNoMore)
+{
+    const std::wstring me = OwnUserSid();
+    GENERIC_MAPPING fileMapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    // How CreateFileW asks for GENERIC_READ | GENERIC_WRITE, without the bit that
+    // Windows leaves out of a client's open of a named pipe.
+    DWORD readWrite = GENERIC_READ | GENERIC_WRITE;
+    MapGenericMask(&readWrite, &fileMapping);
+    readWrite &= ~static_cast<DWORD>(FILE_CREATE_PIPE_INSTANCE);
+
+    struct TCase
+    {
+        const char* What;
+        std::wstring Owner;
+        std::vector<std::wstring> Clients;
+        DWORD Desired;
+        bool Granted;
+    };
+    const TCase cases[] = {
+        {"the service side opens for GENERIC_READ | GENERIC_WRITE", L"SY", {me, L"BA"}, readWrite, true},
+        {"an administrator opens for GENERIC_READ | GENERIC_WRITE", L"SY", {L"SY", me}, readWrite, true},
+        {"the service side opens for data only", L"SY", {me, L"BA"},
+         FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, true},
+        {"the service side may not create an instance", L"SY", {me, L"BA"}, FILE_CREATE_PIPE_INSTANCE, false},
+        {"an administrator may not create an instance", L"SY", {L"SY", me}, FILE_CREATE_PIPE_INSTANCE, false},
+        {"the service side may not change the DACL", L"SY", {me, L"BA"}, WRITE_DAC, false},
+        {"the service side may not take ownership", L"SY", {me, L"BA"}, WRITE_OWNER, false},
+        {"anyone else is refused", L"SY", {L"SY"}, FILE_READ_DATA, false},
+        {"the bridge's own user has full access", me, {L"SY", L"BA"}, FILE_ALL_ACCESS, true},
+    };
+
+    HANDLE rawToken = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &rawToken));
+    TUniqueHandle processToken(rawToken);
+    HANDLE rawImpersonation = nullptr;
+    ASSERT_TRUE(DuplicateToken(processToken.Get(), SecurityImpersonation, &rawImpersonation));
+    TUniqueHandle token(rawImpersonation);
+
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(row.What);
+        const TUniqueLocal<void> descriptor = MakePipeSecurityDescriptor(row.Owner, row.Clients);
+        PRIVILEGE_SET privileges{};
+        DWORD privilegesSize = sizeof(privileges);
+        DWORD granted = 0;
+        BOOL status = FALSE;
+        ASSERT_TRUE(AccessCheck(descriptor.get(), token.Get(), row.Desired, &fileMapping, &privileges,
+                                &privilegesSize, &granted, &status))
+            << GetLastError();
+        EXPECT_EQ(status != FALSE, row.Granted) << std::hex << "asked 0x" << row.Desired << ", got 0x" << granted;
+    }
 }
 
 // "OPENURL" starts programs from the worker thread. Had they inherited the pipe's

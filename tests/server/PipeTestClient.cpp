@@ -25,7 +25,8 @@ TPipeTestClient::TPipeTestClient(const std::wstring& APipeName, DWORD AAccess)
             Sleep(20);
     }
     FConnectError = ERROR_SUCCESS;
-    if (AAccess & FILE_WRITE_ATTRIBUTES)
+    // Changing the read mode needs FILE_WRITE_ATTRIBUTES, which GENERIC_WRITE carries.
+    if (AAccess & (GENERIC_WRITE | FILE_WRITE_ATTRIBUTES))
     {
         DWORD mode = PIPE_READMODE_MESSAGE;
         SetNamedPipeHandleState(FPipe.Get(), &mode, nullptr, nullptr);

@@ -18,9 +18,8 @@ class TPipeTestClient
 {
 public:
     // Waits up to 10 s for a free instance; Connected() tells whether one came.
-    // The rights are those the pipe grants LocalSystem and the Administrators.
-    explicit TPipeTestClient(const std::wstring& APipeName,
-                             DWORD AAccess = FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES);
+    // By default opened as the service side opens it.
+    explicit TPipeTestClient(const std::wstring& APipeName, DWORD AAccess = GENERIC_READ | GENERIC_WRITE);
 
     [[nodiscard]] bool Connected() const noexcept { return FPipe.IsValid(); }
     [[nodiscard]] DWORD ConnectError() const noexcept { return FConnectError; }

@@ -7,10 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include "SiblingProcess.h"
+
 #include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using tray_test::PixelsOf;
 
@@ -106,7 +111,46 @@ TEST_P(TrayPictures, HaveTheirMeaningAtEverySize)
     EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](std::uint32_t pixel) { return (pixel >> 24) == 0; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, TrayPictures, ::testing::Values(16, 20, 24, 32, 48));
+// The tray's small-icon sizes at 100 % to 400 %.
+INSTANTIATE_TEST_SUITE_P(Sizes, TrayPictures, ::testing::Values(16, 20, 24, 28, 32, 40, 48, 56, 64));
+
+// The sizes, in pixels, of the pictures that icon resource Name of Module holds.
+std::vector<int> IconSizesOf(HMODULE Module, const wchar_t* Name)
+{
+    HRSRC found = FindResourceW(Module, Name, RT_GROUP_ICON);
+    HGLOBAL loaded = found != nullptr ? LoadResource(Module, found) : nullptr;
+    const auto* group = static_cast<const BYTE*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+    if (group == nullptr)
+        return {};
+    // A group header (reserved, type, count: three WORDs), then one packed 14-byte
+    // entry per picture, starting with its width (0 for 256).
+    WORD count = 0;
+    std::memcpy(&count, group + 4, sizeof(count));
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i)
+    {
+        const BYTE width = group[6 + 14 * i];
+        sizes.push_back(width == 0 ? 256 : width);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    return sizes;
+}
+
+// Windows picks the picture nearest the size it needs and scales only down, so
+// each scale of the tray needs its own picture; Wine's DPI never changes here.
+TEST(IconResources, TheBridgeCarriesEveryTraySizeAndTheMainIconAlsoExplorersLarge)
+{
+    struct TLibraryDeleter { void operator()(HMODULE module) const noexcept { FreeLibrary(module); } };
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, TLibraryDeleter> bridge(LoadLibraryExW(
+        (OwnFolder() + L"uxlink.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(bridge) << GetLastError();
+    const std::vector<int> traySizes{16, 20, 24, 28, 32, 40, 48, 56, 64};
+    for (const wchar_t* name : {L"TRAYICON0", L"TRAYICON1", L"TRAYICON2", L"TRAYICON3", L"TRAYICON4"})
+        EXPECT_EQ(IconSizesOf(bridge.get(), name), traySizes) << testing::PrintToString(std::wstring(name));
+    std::vector<int> mainSizes = traySizes;
+    mainSizes.push_back(256);
+    EXPECT_EQ(IconSizesOf(bridge.get(), L"MAINICON"), mainSizes);
+}
 
 TEST(Rebranding, PicturesZeroOneTwoAndFourBecomeTheMainIconThreeStays)
 {
@@ -116,6 +160,14 @@ TEST(Rebranding, PicturesZeroOneTwoAndFourBecomeTheMainIconThreeStays)
         static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
     ASSERT_TRUE(mainIcon);
     const auto main = PixelsOf(mainIcon.get());
+    // The rebranded mark is not the product mark, so a rebranded tray can be told
+    // apart: most of its pixels differ.
+    const auto mark = PixelsOf(list.get(), 0);
+    ASSERT_EQ(main.size(), mark.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < main.size(); ++i)
+        differing += main[i] != mark[i] ? 1 : 0;
+    EXPECT_GT(differing, main.size() / 2);
 
     RebrandTrayImages(list.get());
 

@@ -287,6 +287,48 @@ TEST_F(MainFormMenuTest, EachItemSendsItsCommand)
     }
 }
 
+// The double click and Enter do what "Open" does, so the menu draws it bold.
+TEST_F(MainFormMenuTest, OpenIsTheMenusDefaultItem)
+{
+    std::wstring defaultItem = L"(none)";
+    std::jthread user([&defaultItem] {
+        HWND open = tray_test::WaitForOpenMenu();
+        if (open == nullptr)
+            return;
+        auto shown = reinterpret_cast<HMENU>(SendMessageW(open, MN_GETHMENU, 0, 0));
+        const UINT position = GetMenuDefaultItem(shown, TRUE, 0);
+        wchar_t caption[64] = L"";
+        if (position != static_cast<UINT>(-1))
+        {
+            GetMenuStringW(shown, position, caption, static_cast<int>(std::size(caption)), MF_BYPOSITION);
+            defaultItem = caption;
+        }
+        PostMessageW(open, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    SendMessageW(Form.TrayIcon->Handle(), TqxTrayIcon::CallbackMessage, 0, WM_RBUTTONDOWN);
+    user.join();
+    EXPECT_EQ(defaultItem, L"Open");
+}
+
+TEST_F(MainFormMenuTest, DoubleClickAndEnterEachSendOneWakeUp)
+{
+    const HWND icon = Form.TrayIcon->Handle();
+    for (UINT action : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+        SendMessageW(icon, TqxTrayIcon::CallbackMessage, 0, action);
+    SendMessageW(icon, TqxTrayIcon::CallbackMessage, MAKEWPARAM(600, 740), MAKELPARAM(NIN_KEYSELECT, 0));
+    const auto wakeUps = [this] {
+        const std::string record = Master->RecordText();
+        int count = 0;
+        for (std::size_t at = record.find("\"WAKEUPNEO\""); at != std::string::npos;
+             at = record.find("\"WAKEUPNEO\"", at + 1))
+            ++count;
+        return count;
+    };
+    EXPECT_TRUE(PumpUntil([&] { return wakeUps() >= 2; }, 15s));
+    test_support::PumpFor(2s);
+    EXPECT_EQ(wakeUps(), 2);
+}
+
 // Start-up settings that FormCreate reads, set for one test and put back after.
 class MainFormSettingsTest : public ::testing::Test
 {

@@ -217,6 +217,56 @@ TEST_F(TrayBridgeTest, DoubleClickSendsWakeUpAndOpensNoMenu)
     EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
 }
 
+// A keyboard user on the focused icon, as a version-4 shell reports it: the action
+// in the low word of lParam, the icon's anchor point in wParam. Wine's tray takes
+// no keyboard focus, so the test sends what Windows' would.
+LPARAM VersionFour(UINT Action)
+{
+    return MAKELPARAM(Action, 0);
+}
+
+TEST_F(TrayBridgeTest, EnterOnTheIconSendsOneWakeUpPerKeyPress)
+{
+    StartBridge();
+    // Enter may arrive as two NIN_KEYSELECT in a row.
+    SendMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(600, 740), VersionFour(NIN_KEYSELECT));
+    SendMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(600, 740), VersionFour(NIN_KEYSELECT));
+    EXPECT_TRUE(MasterReceived("WAKEUPNEO"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
+    EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
+    EXPECT_FALSE(AnyMenuOpen());
+}
+
+TEST_F(TrayBridgeTest, ContextMenuKeyOpensTheMenuAtTheAnchorAndARightClickOpensOne)
+{
+    StartBridge();
+    ASSERT_TRUE(IsOk(Send(L"RESTICHICON label0=Open status0=1 label1=Disable status1=1 label2=Logout status2=1 "
+                          L"label3=Quit status3=1")));
+    const auto closeMenu = [this](HWND menu) {
+        PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+        return Eventually([this] { return OpenMenuOf(Bridge->Pid()) == nullptr; });
+    };
+
+    // Shift+F10 or the Menu key: the menu opens where the shell says the icon is.
+    PostMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(320, 240), VersionFour(WM_CONTEXTMENU));
+    HWND menu = nullptr;
+    ASSERT_TRUE(Eventually([&] { return (menu = OpenMenuOf(Bridge->Pid())) != nullptr; })) << "no menu opened";
+    RECT area{};
+    GetWindowRect(menu, &area);
+    EXPECT_EQ(area.left, 320);
+    EXPECT_EQ(area.top, 240);
+    ASSERT_TRUE(closeMenu(menu));
+
+    // A right click: press, release and its WM_CONTEXTMENU, one menu.
+    for (UINT action : {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU})
+        PostMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(320, 240), VersionFour(action));
+    ASSERT_TRUE(Eventually([&] { return (menu = OpenMenuOf(Bridge->Pid())) != nullptr; })) << "no menu opened";
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(closeMenu(menu));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(OpenMenuOf(Bridge->Pid()), nullptr) << "a second menu opened";
+}
+
 TEST_F(TrayBridgeTest, BalloonRequestIsAnsweredOkWithItsLogLines)
 {
     StartBridge();

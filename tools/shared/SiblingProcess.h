@@ -16,8 +16,9 @@ std::wstring OwnFolder();
 class TSiblingProcess
 {
 public:
-    // Program is a file name in OwnFolder(), Arguments the rest of the command line.
-    TSiblingProcess(const std::wstring& Program, const std::wstring& Arguments);
+    // Program is a file name in OwnFolder(), Arguments the rest of the command line;
+    // Desktop names the desktop to start it on, empty for this process's own.
+    TSiblingProcess(const std::wstring& Program, const std::wstring& Arguments, std::wstring Desktop = L"");
     TSiblingProcess(TSiblingProcess&&) noexcept = default;
     TSiblingProcess& operator=(TSiblingProcess&&) noexcept = default;
     ~TSiblingProcess();
