@@ -1,10 +1,11 @@
 #include "master/UN_TPFunction.h"
 
+#include "base/TextConversion.h"
+#include "base/WinError.h"
 #include "messages/PipeFrame.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/UN_SystemFolders.h"
-#include "startup/WinError.h"
 
 #include <chrono>
 #include <memory>

@@ -4,9 +4,9 @@
 // outcome only from the log.
 #pragma once
 
+#include "base/SlimLock.h"
+#include "base/WinHandle.h"
 #include "messages/UPipeMessage.h"
-#include "startup/SlimLock.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "messages/JsonComponent.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
 
 #include <nlohmann/json.hpp>
 

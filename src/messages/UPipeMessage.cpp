@@ -1,5 +1,6 @@
 #include "messages/UPipeMessage.h"
 
+#include "base/TextConversion.h"
 #include "messages/JsonComponent.h"
 #include "startup/GF_SupportFunctions.h"
 

@@ -1,12 +1,13 @@
 #include "server/UCalcRequestDispatcher.h"
 
+#include "base/SlimLock.h"
+#include "base/TextConversion.h"
+#include "base/WinError.h"
 #include "shell/DroppedFiles.h"
 #include "shell/UN_DetectFile.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
-#include "startup/SlimLock.h"
 #include "startup/UN_SystemFolders.h"
-#include "startup/WinError.h"
 #include "tray/UN_MAINFORM.h"
 
 #include <windows.h>

@@ -1,9 +1,9 @@
 #include "server/UPipeServer.h"
 
+#include "base/TextConversion.h"
+#include "base/WinError.h"
 #include "messages/PipeFrame.h"
-#include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
-#include "startup/WinError.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -6,8 +6,8 @@
 // same way, or nothing when the answer is empty, then closes the connection.
 #pragma once
 
+#include "base/WinHandle.h"
 #include "server/UThreadQueue.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

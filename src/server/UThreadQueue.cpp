@@ -1,6 +1,6 @@
 #include "server/UThreadQueue.h"
 
-#include "startup/WinError.h"
+#include "base/WinError.h"
 
 #include <stdexcept>
 

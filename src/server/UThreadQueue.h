@@ -5,8 +5,8 @@
 // tells them apart.)
 #pragma once
 
-#include "startup/SlimLock.h"
-#include "startup/WinHandle.h"
+#include "base/SlimLock.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 

@@ -2,10 +2,10 @@
 
 #include "shell/DroppedFiles.h"
 
-#include "startup/GF_SupportFunctions.h"
-#include "startup/SlimLock.h"
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
+#include "base/SlimLock.h"
+#include "base/TextConversion.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 #include <servprov.h>

@@ -1,11 +1,8 @@
-// Small helpers shared by every subsystem: character filtering, the text
-// converters, truncating copies into fixed Win32 buffers, and the identity
-// of the user and the process.
+// Small helpers of the start-up and common services: character filtering, the
+// reading of numbers from text, and the identity of the user and the process.
 #pragma once
 
 #include <bitset>
-#include <cstddef>
-#include <exception>
 #include <string>
 #include <string_view>
 
@@ -31,24 +28,6 @@ enum class TNumberForms
 // The whole text as a 32-bit signed number in Forms, with an optional sign;
 // Default for anything else (an empty text, other characters, out of range).
 int IntegerFromText(std::wstring_view Text, int Default = 0, TNumberForms Forms = TNumberForms::nfDecimalOrHex);
-
-std::wstring Utf8ToWide(std::string_view text);
-// From the system's ANSI code page.
-std::wstring AnsiToWide(std::string_view text);
-std::string WideToUtf8(std::wstring_view text);
-
-// A failure's message, for a log line.
-std::wstring WhatOf(const std::exception& Failure);
-
-// Copies text into a fixed, zero-terminated buffer, cut to Capacity - 1 UTF-16
-// units at most, never inside a surrogate pair.
-void CopyTruncated(wchar_t* Buffer, std::size_t Capacity, std::wstring_view text);
-
-template <std::size_t N>
-void CopyTruncated(wchar_t (&Buffer)[N], std::wstring_view text)
-{
-    CopyTruncated(Buffer, N, text);
-}
 
 // The name of the user the process runs as; empty on failure.
 std::wstring GetLoggedUserName();

@@ -1,7 +1,7 @@
 #include "startup/UN_SystemFolders.h"
 
+#include "base/WinHandle.h"
 #include "startup/GF_SupportFunctions.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -2,8 +2,8 @@
 // callback, and a fixed set of such threads that hand each queued item to one handler.
 #pragma once
 
-#include "startup/SlimLock.h"
-#include "startup/WinHandle.h"
+#include "base/SlimLock.h"
+#include "base/WinHandle.h"
 
 #include <atomic>
 #include <deque>

@@ -1,7 +1,7 @@
 #include "startup/UN_TxtFileLog.h"
 
-#include "startup/GF_SupportFunctions.h"
-#include "startup/WinError.h"
+#include "base/TextConversion.h"
+#include "base/WinError.h"
 
 #include <windows.h>
 #include <sddl.h>

@@ -5,8 +5,8 @@
 // machine (one per session) appends to the same day's file.
 #pragma once
 
+#include "base/WinHandle.h"
 #include "startup/UN_ThreadUtilities.h"
-#include "startup/WinHandle.h"
 
 #include <atomic>
 #include <functional>

@@ -1,10 +1,10 @@
 #include "startup/uxlink.h"
 
+#include "base/WinHandle.h"
 #include "master/UN_TPFunction.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
 #include "startup/UN_SystemFolders.h"
-#include "startup/WinHandle.h"
 #include "tray/UN_MAINFORM.h"
 
 #include <windows.h>

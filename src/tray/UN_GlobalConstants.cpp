@@ -1,8 +1,8 @@
 #include "tray/UN_GlobalConstants.h"
 
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 #include "startup/GF_SupportFunctions.h"
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
 
 namespace
 {

@@ -1,9 +1,10 @@
 #include "tray/UN_MAINFORM.h"
 
+#include "base/TextConversion.h"
+#include "base/WinError.h"
 #include "master/UN_TPFunction.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_GlobalVars.h"
-#include "startup/WinError.h"
 #include "tray/UN_GlobalConstants.h"
 #include "tray/WindowClass.h"
 

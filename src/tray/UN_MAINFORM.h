@@ -6,9 +6,9 @@
 // loop and so the process.
 #pragma once
 
+#include "base/SlimLock.h"
+#include "base/WinHandle.h"
 #include "server/UN_TPPipeServer.h"
-#include "startup/SlimLock.h"
-#include "startup/WinHandle.h"
 #include "tray/UN_TRemoteTrayIcon.h"
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "tray/UN_TRemoteTrayIcon.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
+#include "base/WinError.h"
 #include "startup/UN_GlobalVars.h"
-#include "startup/WinError.h"
 #include "tray/UN_GlobalConstants.h"
 #include "tray/WindowClass.h"
 

@@ -18,7 +18,7 @@
 // by the hidden window itself, which as a top-level window receives the broadcast.
 #pragma once
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 #include "tray/WindowClass.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "tray/WindowClass.h"
 
-#include "startup/WinError.h"
+#include "base/WinError.h"
 
 void RegisterWindowClass(const wchar_t* ClassName, WNDPROC WindowProc)
 {

@@ -2,10 +2,10 @@
 // messages go to the object it was created for.
 #pragma once
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 #include "startup/UN_GlobalVars.h"
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 
 #include "support/BridgeTestSupport.h"
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <gtest/gtest.h>
 

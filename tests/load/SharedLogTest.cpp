@@ -6,7 +6,7 @@
 // bridge is shown by the descriptor's test in tests/startup, not here.
 #include "LoadFixture.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
 
 #include <cctype>
 #include <memory>

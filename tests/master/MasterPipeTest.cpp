@@ -2,6 +2,7 @@
 // process. The stand-in must be another process: under Wine the pipe's server
 // process id is reported only across processes, and the client refuses a pipe that
 // is not served by the master process.
+#include "base/TextConversion.h"
 #include "master/UN_TPFunction.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_SystemFolders.h"

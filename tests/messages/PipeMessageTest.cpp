@@ -1,7 +1,7 @@
+#include "base/WinError.h"
 #include "messages/JsonComponent.h"
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
-#include "startup/WinError.h"
 
 #include <gtest/gtest.h>
 

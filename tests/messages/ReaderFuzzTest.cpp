@@ -6,9 +6,9 @@
 //
 // A failing case prints its seed; UXLINK_FUZZ_SEED=<seed> replays exactly that
 // case (and the ones after it), UXLINK_FUZZ_CASES=<n> sets how many are run.
+#include "base/WinHandle.h"
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
-#include "startup/WinHandle.h"
 
 #include <gtest/gtest.h>
 

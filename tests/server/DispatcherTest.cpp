@@ -2,6 +2,7 @@
 // lines. "OPENURL" goes to an observer in place of the shell, so no browser starts.
 #include "server/UCalcRequestDispatcher.h"
 
+#include "base/TextConversion.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_SystemFolders.h"

@@ -3,7 +3,7 @@
 // instead of hanging it.
 #pragma once
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // day's log and how the process ends.
 #include "support/BridgeTestSupport.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+#include "base/TextConversion.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/uxlink.h"
 

@@ -1,6 +1,6 @@
+#include "base/WinHandle.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_TxtFileLog.h"
-#include "startup/WinHandle.h"
 
 #include <gtest/gtest.h>
 

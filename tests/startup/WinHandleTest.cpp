@@ -1,6 +1,6 @@
 // The handle owners: what each takes as "no handle", and what a close leaves
 // behind for the caller.
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "support/BridgeTestSupport.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
 
 #include <algorithm>
 #include <cwchar>

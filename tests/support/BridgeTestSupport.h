@@ -2,11 +2,11 @@
 // sit beside the test program, and reading the bridge's daily log.
 #pragma once
 
+#include "base/WinHandle.h"
 #include "BridgeNames.h"
+#include "messages/UPipeMessage.h"
 #include "PipeConnect.h"
 #include "SiblingProcess.h"
-#include "messages/UPipeMessage.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

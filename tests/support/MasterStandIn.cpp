@@ -1,8 +1,8 @@
 #include "support/MasterStandIn.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
+#include "base/WinHandle.h"
 #include "startup/UN_SystemFolders.h"
-#include "startup/WinHandle.h"
 
 #include <atomic>
 #include <stdexcept>

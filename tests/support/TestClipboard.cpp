@@ -1,6 +1,6 @@
 #include "support/TestClipboard.h"
 
-#include "startup/WinError.h"
+#include "base/WinError.h"
 
 #include <shlobj.h>
 

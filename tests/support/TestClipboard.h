@@ -3,7 +3,7 @@
 // the file lists (CF_HDROP) that the clipboard and the shell's selections carry.
 #pragma once
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "TrayTestSupport.h"
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <gtest/gtest.h>
 

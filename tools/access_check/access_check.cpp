@@ -9,8 +9,8 @@
 // Exit codes: 0 answered; 1 wrong arguments; 5 a call failed.
 #include "CommandLine.h"
 
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 #include <sddl.h>

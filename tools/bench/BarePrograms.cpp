@@ -2,8 +2,8 @@
 
 #include "BenchPipe.h"
 
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 #include "tray/WindowClass.h"
 
 #include <windows.h>

@@ -3,8 +3,8 @@
 // and the 4096-byte chunk size are shared with it.
 #pragma once
 
+#include "base/WinHandle.h"
 #include "PipeConnect.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

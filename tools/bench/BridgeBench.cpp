@@ -5,6 +5,7 @@
 #include "ProcessFigures.h"
 #include "SiblingProcess.h"
 
+#include "base/TextConversion.h"
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
 #include "startup/GF_SupportFunctions.h"

@@ -1,9 +1,9 @@
 #include "LogBench.h"
 
-#include "startup/GF_SupportFunctions.h"
+#include "base/TextConversion.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 #include "startup/UN_TxtFileLog.h"
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
 
 #include <algorithm>
 #include <thread>

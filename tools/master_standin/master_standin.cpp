@@ -3,11 +3,11 @@
 // answers each with an envelope of its own, or otherwise when told to.
 #include "CommandLine.h"
 
+#include "base/TextConversion.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
-#include "startup/GF_SupportFunctions.h"
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

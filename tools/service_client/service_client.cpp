@@ -10,10 +10,10 @@
 #include "CommandLine.h"
 #include "PipeConnect.h"
 
+#include "base/TextConversion.h"
+#include "base/WinHandle.h"
 #include "messages/PipeFrame.h"
 #include "messages/UPipeMessage.h"
-#include "startup/GF_SupportFunctions.h"
-#include "startup/WinHandle.h"
 
 #include <windows.h>
 

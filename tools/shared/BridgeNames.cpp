@@ -1,8 +1,8 @@
 #include "BridgeNames.h"
 
+#include "base/WinHandle.h"
 #include "startup/UN_SystemFolders.h"
 #include "startup/UN_TxtFileLog.h"
-#include "startup/WinHandle.h"
 
 std::wstring BridgePipeName(DWORD Pid)
 {

@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
-#include "startup/WinError.h"
-#include "startup/WinHandle.h"
+#include "base/WinError.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,7 +1,7 @@
 // The client end of a pipe, as the service side opens the bridge's pipe.
 #pragma once
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <chrono>
 #include <string>

@@ -1,6 +1,6 @@
 #include "ProcessFigures.h"
 
-#include "startup/WinError.h"
+#include "base/WinError.h"
 
 #include <winternl.h>
 

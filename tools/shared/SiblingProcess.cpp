@@ -1,6 +1,6 @@
 #include "SiblingProcess.h"
 
-#include "startup/WinError.h"
+#include "base/WinError.h"
 
 std::wstring OwnFolder()
 {

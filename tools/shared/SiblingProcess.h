@@ -2,7 +2,7 @@
 // or a bare benchmark program beside the test or benchmark that starts it).
 #pragma once
 
-#include "startup/WinHandle.h"
+#include "base/WinHandle.h"
 
 #include <windows.h>
 
