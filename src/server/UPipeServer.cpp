@@ -1,5 +1,6 @@
 #include "server/UPipeServer.h"
 
+#include "base/SecurityDescriptor.h"
 #include "base/TextConversion.h"
 #include "base/WinError.h"
 #include "messages/PipeFrame.h"
@@ -34,25 +35,6 @@ constexpr DWORD PipeDefaultTimeoutMs = 1000;
 // FILE_CREATE_PIPE_INSTANCE (the bit FILE_APPEND_DATA shares) out of a client's
 // open of a named pipe, so a client never needs it.
 constexpr wchar_t ClientRights[] = L"0x12019B";
-
-// The security attributes of every pipe instance. The handles are not inherited,
-// so programs that "OPENURL" starts get none.
-class TPipeSecurity
-{
-public:
-    TPipeSecurity() : FDescriptor(MakePipeSecurityDescriptor(OwnUserSid(), {L"SY", L"BA"}))
-    {
-        FAttributes.nLength = sizeof(FAttributes);
-        FAttributes.lpSecurityDescriptor = FDescriptor.get();
-        FAttributes.bInheritHandle = FALSE;
-    }
-
-    [[nodiscard]] SECURITY_ATTRIBUTES* Attributes() noexcept { return &FAttributes; }
-
-private:
-    TUniqueLocal<void> FDescriptor;
-    SECURITY_ATTRIBUTES FAttributes{};
-};
 
 TUniqueHandle CreateManualResetEvent()
 {
@@ -155,10 +137,7 @@ TUniqueLocal<void> MakePipeSecurityDescriptor(const std::wstring& AOwner, const 
     std::wstring sddl = L"O:" + AOwner + L"G:" + AOwner + L"D:(A;;FA;;;" + AOwner + L")";
     for (const std::wstring& client : AClients)
         sddl += L"(A;;" + std::wstring(ClientRights) + L";;;" + client + L")";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    Check(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr),
-          "ConvertStringSecurityDescriptorToSecurityDescriptorW");
-    return TUniqueLocal<void>(descriptor);
+    return SecurityDescriptorFromSddl(sddl);
 }
 
 // ---------------------------------------------------------------------------------
@@ -305,14 +284,15 @@ void TPipeListenerThread::Stop()
 
 void TPipeListenerThread::DoExecute(std::stop_token AStopToken)
 {
-    TPipeSecurity security;
+    // Not inherited: programs that "OPENURL" starts must not hold a connection open.
+    TSecurityAttributes security(MakePipeSecurityDescriptor(OwnUserSid(), {L"SY", L"BA"}));
     auto createInstance = [&](DWORD AFirstInstanceFlag) {
         // Message type for the client's reads; byte read mode here, so the request
         // may arrive in any number of the client's writes.
         return CreateNamedPipeW(FPipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | AFirstInstanceFlag,
                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                 PIPE_UNLIMITED_INSTANCES, FServer.BufferSize(), FServer.BufferSize(),
-                                PipeDefaultTimeoutMs, security.Attributes());
+                                PipeDefaultTimeoutMs, security.Get());
     };
 
     // Only the first instance may create the name; if it exists, another process

@@ -1,10 +1,10 @@
 #include "startup/UN_TxtFileLog.h"
 
+#include "base/SecurityDescriptor.h"
 #include "base/TextConversion.h"
 #include "base/WinError.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <cwchar>
 #include <memory>
@@ -124,29 +124,6 @@ private:
     HANDLE FFile;
 };
 
-// LogFileSecurity(), converted once for every file the process creates.
-class TLogFileSecurityAttributes
-{
-public:
-    TLogFileSecurityAttributes()
-    {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        Check(ConvertStringSecurityDescriptorToSecurityDescriptorW(TLogFileAppender::LogFileSecurity(),
-                                                                   SDDL_REVISION_1, &descriptor, nullptr),
-              "ConvertStringSecurityDescriptorToSecurityDescriptorW");
-        FDescriptor.reset(descriptor);
-        FAttributes.nLength = sizeof(FAttributes);
-        FAttributes.lpSecurityDescriptor = FDescriptor.get();
-        FAttributes.bInheritHandle = FALSE;
-    }
-
-    [[nodiscard]] SECURITY_ATTRIBUTES* Get() noexcept { return &FAttributes; }
-
-private:
-    TUniqueLocal<void> FDescriptor;
-    SECURITY_ATTRIBUTES FAttributes{};
-};
-
 // The requests of one burst, released (and counted as done for Drain) once
 // written or given up.
 class TLogBurst
@@ -230,7 +207,8 @@ void TLogFileAppender::Append(const std::wstring& Path, std::string_view Lines)
 void TLogFileAppender::Open(const std::wstring& Path)
 {
     Close();
-    static TLogFileSecurityAttributes security;
+    // LogFileSecurity(), converted once for every file the process creates.
+    static TSecurityAttributes security(SecurityDescriptorFromSddl(TLogFileAppender::LogFileSecurity()));
     HANDLE file = INVALID_HANDLE_VALUE;
     // The folder belongs to the installer and is never created here.
     RetryWhileHeld(

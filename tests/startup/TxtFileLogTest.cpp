@@ -1,3 +1,6 @@
+#include "AccessProbe.h"
+
+#include "base/SecurityDescriptor.h"
 #include "base/WinHandle.h"
 #include "startup/GF_SupportFunctions.h"
 #include "startup/UN_TxtFileLog.h"
@@ -5,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <atomic>
 #include <chrono>
@@ -336,43 +338,15 @@ class LogFileSecurity : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::wstring sddl = std::wstring(L"O:SYG:SY") + TLogFileAppender::LogFileSecurity();
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                         nullptr));
-        FDescriptor.reset(descriptor);
-
-        HANDLE process = nullptr;
-        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
-        TUniqueHandle processToken(process);
-        HANDLE token = nullptr;
-        ASSERT_TRUE(DuplicateToken(process, SecurityImpersonation, &token));
-        FAdministrator.Reset(token);
-
-        BYTE administrators[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof(administrators);
-        ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
-        SID_AND_ATTRIBUTES denyOnly{administrators, 0};
-        HANDLE restricted = nullptr;
-        ASSERT_TRUE(CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted));
-        TUniqueHandle restrictedToken(restricted);
-        ASSERT_TRUE(DuplicateToken(restricted, SecurityImpersonation, &token));
-        FOtherUser.Reset(token);
+        FDescriptor = SecurityDescriptorFromSddl(std::wstring(L"O:SYG:SY") + TLogFileAppender::LogFileSecurity());
+        FAdministrator = StandInToken(TStandIn::AsIs);
+        FOtherUser = StandInToken(TStandIn::PlainUser);
     }
 
     // True when Token is granted all of Access.
     bool Granted(HANDLE Token, DWORD Access) const
     {
-        GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-        MapGenericMask(&Access, &mapping);
-        PRIVILEGE_SET privileges{};
-        DWORD privilegesSize = sizeof(privileges);
-        DWORD granted = 0;
-        BOOL status = FALSE;
-        EXPECT_TRUE(AccessCheck(FDescriptor.get(), Token, Access, &mapping, &privileges, &privilegesSize, &granted,
-                                &status))
-            << GetLastError();
-        return status && granted == Access;
+        return IsGrantedFileAccess(Token, FDescriptor.get(), Access);
     }
 
     TUniqueLocal<void> FDescriptor;
