@@ -149,8 +149,9 @@ void TFmain::FormCreate(TShellNotifyIcon ShellNotifyIcon)
         // Only whether a greeting was asked for matters; its text is ours.
         _HelloMsg = GetStartingText() + L"..";
         Log(L"[TFmain.FormCreate()] TqxTrayIcon.ShowBalloonHint ");
-        // Not in the shell's quiet time (a new user's first hour, presentation mode).
-        TrayIcon->ShowBalloonHint(ProductTitle(), _HelloMsg, TQXBalloonHintIcon::bsbitNone, -1, true);
+        // Not in the shell's quiet time (a new user's first hour, presentation mode);
+        // at logon the shell may take the icon only later, and the greeting with it.
+        TrayIcon->ShowBalloonHintOnceInTray(ProductTitle(), _HelloMsg, TQXBalloonHintIcon::bsbitNone, -1, true);
     }
     Log(L"[TFmain.FormCreate()] END ");
 }

@@ -9,7 +9,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <exception>
+#include <utility>
 
 namespace
 {
@@ -40,6 +40,11 @@ TUniqueIcon LoadApplicationIcon()
     if (icon == nullptr)
         icon = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
     return TUniqueIcon(icon);
+}
+
+DWORD InfoFlagsOf(TQXBalloonHintIcon IconType, bool RespectQuietTime)
+{
+    return static_cast<DWORD>(IconType) | (RespectQuietTime ? NIIF_RESPECT_QUIET_TIME : 0);
 }
 
 unsigned CurrentShiftState()
@@ -219,6 +224,26 @@ bool TqxTrayIcon::ShowBalloonHint(const std::wstring& Title, const std::wstring&
                                   int IconIndex, bool RespectQuietTime)
 {
     HideBalloonHint();
+    ChooseBalloonPicture(IconIndex);
+    return SendBalloon({Title, Text, InfoFlagsOf(IconType, RespectQuietTime)});
+}
+
+void TqxTrayIcon::ShowBalloonHintOnceInTray(const std::wstring& Title, const std::wstring& Text,
+                                            TQXBalloonHintIcon IconType, int IconIndex, bool RespectQuietTime)
+{
+    if (FInTray)
+    {
+        ShowBalloonHint(Title, Text, IconType, IconIndex, RespectQuietTime);
+        return;
+    }
+    // The shell shows no balloon for an icon it has not taken; the add carries
+    // the picture, the balloon follows it.
+    ChooseBalloonPicture(IconIndex);
+    FBalloonOnceInTray = TBalloon{Title, Text, InfoFlagsOf(IconType, RespectQuietTime)};
+}
+
+void TqxTrayIcon::ChooseBalloonPicture(int IconIndex)
+{
     if (IconIndex < 0 || FIconList == nullptr)
     {
         FIconIndex = 0;
@@ -229,10 +254,14 @@ bool TqxTrayIcon::ShowBalloonHint(const std::wstring& Title, const std::wstring&
         if (TUniqueIcon image{ImageList_GetIcon(FIconList, FIconIndex, ILD_NORMAL)})
             FIcon = std::move(image);
     }
+}
+
+bool TqxTrayIcon::SendBalloon(const TBalloon& Balloon)
+{
     IconData.uFlags |= NIF_INFO;
-    CopyTruncated(IconData.szInfo, Text);
-    CopyTruncated(IconData.szInfoTitle, Title);
-    IconData.dwInfoFlags = static_cast<DWORD>(IconType) | (RespectQuietTime ? NIIF_RESPECT_QUIET_TIME : 0);
+    CopyTruncated(IconData.szInfo, Balloon.Text);
+    CopyTruncated(IconData.szInfoTitle, Balloon.Title);
+    IconData.dwInfoFlags = Balloon.InfoFlags;
     const bool shown = UpdateTray();
     IconData.uFlags = NormalFlags;
     return shown;
@@ -248,16 +277,8 @@ bool TqxTrayIcon::HideBalloonHint()
 
 LRESULT TqxTrayIcon::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // Event handlers run inside; nothing may escape into the system's dispatch.
-    try
-    {
-        return HandleTrayMessage(window, message, wParam, lParam);
-    }
-    catch (const std::exception& failure)
-    {
-        Log(L"[TqxTrayIcon.TrayWindowProc]  EX  " + WhatOf(failure));
-        return 0;
-    }
+    return HandleGuarded(L"[TqxTrayIcon.TrayWindowProc]",
+                         [&] { return HandleTrayMessage(window, message, wParam, lParam); });
 }
 
 LRESULT TqxTrayIcon::HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -405,12 +426,15 @@ bool TqxTrayIcon::AddToTray()
 {
     FIconVisible = true;
     const bool added = ApplyIconData(NIM_ADD, true);
+    FInTray = added;
     if (added && FAddRetryRunning)
     {
         StopAddRetry();
         Log(L"[TqxTrayIcon.AddToTray] the shell took the icon after " +
             std::to_wstring((GetTickCount64() - FAddRefusedAt) / 1000) + L" s");
     }
+    if (added && FBalloonOnceInTray)
+        SendBalloon(*std::exchange(FBalloonOnceInTray, std::nullopt));
     else if (!added && !FAddRetryRunning)
     {
         Log(L"[TqxTrayIcon.AddToTray]  EX  the shell did not take the icon");
@@ -437,6 +461,8 @@ void TqxTrayIcon::StopAddRetry()
 bool TqxTrayIcon::RemoveFromTray()
 {
     FIconVisible = false;
+    FInTray = false;
+    FBalloonOnceInTray.reset();
     StopAddRetry();
     return ApplyIconData(NIM_DELETE, false);
 }

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,11 @@ public:
     // With RespectQuietTime the shell holds the balloon back during its quiet time.
     bool ShowBalloonHint(const std::wstring& Title, const std::wstring& Text, TQXBalloonHintIcon IconType,
                          int IconIndex, bool RespectQuietTime = false);
+    // As ShowBalloonHint when the shell has the icon; otherwise the picture is
+    // chosen now and the balloon is shown once, when a later add (the retry or
+    // "TaskbarCreated") puts the icon into the tray.
+    void ShowBalloonHintOnceInTray(const std::wstring& Title, const std::wstring& Text, TQXBalloonHintIcon IconType,
+                                   int IconIndex, bool RespectQuietTime = false);
     bool HideBalloonHint();
 
 private:
@@ -173,6 +179,15 @@ private:
     bool RemoveFromTray();
     bool UpdateTray();
     bool ApplyIconData(DWORD Message, bool SetVersion);
+
+    struct TBalloon
+    {
+        std::wstring Title;
+        std::wstring Text;
+        DWORD InfoFlags;
+    };
+    void ChooseBalloonPicture(int IconIndex);
+    bool SendBalloon(const TBalloon& Balloon);
     [[nodiscard]] TUniqueIcon CurrentPicture();
 
     void StartClickTimer();
@@ -205,6 +220,8 @@ private:
     bool FContextMenuAnswered = false;
     bool FKeySelectPending = false;
     ULONGLONG FLastKeySelect = 0;
+    bool FInTray = false;
+    std::optional<TBalloon> FBalloonOnceInTray;
     bool FAddRetryRunning = false;
     ULONGLONG FAddRefusedAt = 0;
     int FIconIndex = 0;

@@ -78,7 +78,8 @@ TEST_F(LogFaultTest, DaysFileHeldByAnotherProcessForAMomentDelaysLinesWithoutLos
         for (int i = 0; i < HeldRequests; ++i)
             ASSERT_TRUE(IsUserInfoAnswer(Ask(PipeName(), Request(L"SUINFO")))) << "request " << i;
         marker = SendLogMarker(L"held");
-        // The log's worker tries (and waits) while the file is held.
+        // The moment itself, not a wait for something: the log's worker meets the
+        // held file and waits for it meanwhile.
         std::this_thread::sleep_for(300ms);
     }
 

@@ -115,6 +115,7 @@ TEST(WorkerPool, OneWorkerHandlesItemsOneAtATimeInOrder)
             [&](void* data, TSimpleThread&) {
                 if (++inside > 1)
                     overlapped = true;
+                // Stays inside a moment on purpose, so that a second worker would overlap.
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
                 {
                     std::lock_guard<std::mutex> guard(lock);

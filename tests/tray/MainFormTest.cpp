@@ -223,12 +223,8 @@ TEST(MainFormLifetime, ACallWaitingWhenTheFormGoesAwayIsRefused)
         });
         // The wake-up is posted after the call is queued; this thread never runs it.
         MSG wakeUp;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!PeekMessageW(&wakeUp, form->Handle(), WM_APP + 1, WM_APP + 1, PM_NOREMOVE))
-        {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-            Sleep(1);
-        }
+        ASSERT_TRUE(test_support::Eventually(
+            [&] { return PeekMessageW(&wakeUp, form->Handle(), WM_APP + 1, WM_APP + 1, PM_NOREMOVE) != FALSE; }));
     }
     waiting.join();
     EXPECT_TRUE(refused);
@@ -364,18 +360,75 @@ TEST_F(MainFormSettingsTest, GreetingIsOursInTheUsersLanguageWithTwoDots)
     EXPECT_EQ(form.TrayIcon->IconIndex(), 0);
 }
 
-TEST_F(MainFormSettingsTest, RebrandedFormShowsTheMainIconExceptOnPictureThree)
+// At logon the service may start the bridge before the shell takes icons; the
+// icon goes in later, by the retry, and the greeting must follow it.
+TEST_F(MainFormSettingsTest, GreetingRefusedWithTheFirstAddIsShownOnceWhenTheShellTakesTheIcon)
 {
-    _Rebranded = true;
-    TFmain form([](DWORD, const NOTIFYICONDATAW&) { return TRUE; });
-    const TUniqueImageList original = CreateTrayImageList(TrayIconSize());
-    TUniqueImageList rebranded = CreateTrayImageList(TrayIconSize());
-    RebrandTrayImages(rebranded.get());
-    for (int index = 0; index < 5; ++index)
-        EXPECT_EQ(tray_test::PixelsOf(form.imgListTrayIcons.get(), index),
-                  tray_test::PixelsOf(index == 3 ? original.get() : rebranded.get(), index))
-            << "picture " << index;
-    EXPECT_NE(tray_test::PixelsOf(form.imgListTrayIcons.get(), 1), tray_test::PixelsOf(original.get(), 1));
+    _HelloMsg = L"x";
+    struct TShellCall
+    {
+        DWORD Message;
+        UINT Flags;
+        std::wstring Balloon;
+        DWORD InfoFlags;
+    };
+    std::vector<TShellCall> calls;
+    BOOL shellAnswer = FALSE;
+    TFmain form([&](DWORD message, const NOTIFYICONDATAW& data) {
+        calls.push_back({message, data.uFlags, data.szInfo, data.dwInfoFlags});
+        return shellAnswer;
+    });
+    const auto isGreeting = [](const TShellCall& call) {
+        return call.Message == NIM_MODIFY && (call.Flags & NIF_INFO) != 0 && call.Balloon == L"Starting application..";
+    };
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), isGreeting), 0);
+
+    shellAnswer = TRUE;
+    const auto greetings = [&] { return std::count_if(calls.begin(), calls.end(), isGreeting); };
+    ASSERT_TRUE(PumpUntil([&] { return greetings() > 0; }, 10s)) << "no greeting after the late add";
+    // Explorer restarting asks for the icon again; the greeting is not repeated.
+    SendMessageW(form.TrayIcon->Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_EQ(greetings(), 1);
+
+    // The version is set only once the shell took the add; the greeting follows.
+    const auto taken = std::find_if(calls.begin(), calls.end(),
+                                    [](const TShellCall& call) { return call.Message == NIM_SETVERSION; });
+    const auto greeting = std::find_if(calls.begin(), calls.end(), isGreeting);
+    ASSERT_NE(taken, calls.end());
+    EXPECT_GT(std::count_if(calls.begin(), taken, [](const TShellCall& call) { return call.Message == NIM_ADD; }), 1)
+        << "the shell took the first add, not a later one";
+    EXPECT_LT(taken - calls.begin(), greeting - calls.begin());
+    EXPECT_EQ(greeting->InfoFlags, static_cast<DWORD>(NIIF_NONE | NIIF_RESPECT_QUIET_TIME));
+}
+
+// "MAINICON" is not the product mark, so each picture tells which one the flag chose.
+TEST_F(MainFormSettingsTest, RebrandedFlagChoosesTheMainIconForEveryPictureButThree)
+{
+    const int size = TrayIconSize();
+    const TUniqueImageList original = CreateTrayImageList(size);
+    TUniqueIcon mainIcon(
+        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+    ASSERT_TRUE(mainIcon);
+    const auto main = tray_test::PixelsOf(mainIcon.get());
+    ASSERT_NE(main, tray_test::PixelsOf(original.get(), 0));
+
+    for (bool rebranded : {false, true})
+    {
+        SCOPED_TRACE(rebranded ? "rebranded" : "not rebranded");
+        _Rebranded = rebranded;
+        std::vector<std::uint32_t> added;
+        TFmain form([&added](DWORD message, const NOTIFYICONDATAW& data) {
+            if (message == NIM_ADD)
+                added = tray_test::PixelsOf(data.hIcon);
+            return TRUE;
+        });
+        for (int index = 0; index < 5; ++index)
+            EXPECT_EQ(tray_test::PixelsOf(form.imgListTrayIcons.get(), index),
+                      rebranded && index != 3 ? main : tray_test::PixelsOf(original.get(), index))
+                << "picture " << index;
+        // What the tray shows at start: picture 0.
+        EXPECT_EQ(added, rebranded ? main : tray_test::PixelsOf(original.get(), 0));
+    }
 }
 
 } // namespace

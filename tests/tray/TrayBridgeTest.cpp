@@ -94,6 +94,13 @@ HWND OpenMenuOf(DWORD Pid)
     return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
 }
 
+// Nothing to wait for: the time in which a wrong second wake-up or menu, decided
+// by the click timer at the latest, would have come.
+void SleepForASecondWakeUp()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
+}
+
 int CountOf(const std::string& Text, const std::string& Needle)
 {
     int count = 0;
@@ -191,9 +198,10 @@ TEST_F(TrayBridgeTest, TaskbarCreatedKeepsTheIconInTheRealTray)
     ASSERT_TRUE(Eventually([] { return MarkPixelsInTray() > 20; }));
     // What Explorer broadcasts when it starts again, or when the scale changes
     // while the icon is still there.
+    // Sent: the bridge has removed and added its icon when this returns, and a tray
+    // left without it would be hidden by then.
     SendMessageW(IconWindow, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-    std::this_thread::sleep_for(500ms);
-    EXPECT_GT(MarkPixelsInTray(), 20) << TrayDescription();
+    EXPECT_TRUE(Eventually([] { return MarkPixelsInTray() > 20; })) << TrayDescription();
     for (const std::wstring& line : LogLinesOf(Bridge->Pid()))
         EXPECT_FALSE(line.starts_with(L"[TqxTrayIcon.")) << testing::PrintToString(line);
 }
@@ -212,7 +220,7 @@ TEST_F(TrayBridgeTest, DoubleClickSendsWakeUpAndOpensNoMenu)
     for (UINT mouse : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
         SendMessageW(IconWindow, TrayCallbackMessage, 0, mouse);
     EXPECT_TRUE(MasterReceived("WAKEUPNEO"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
+    SleepForASecondWakeUp();
     EXPECT_FALSE(AnyMenuOpen());
     EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
 }
@@ -232,7 +240,7 @@ TEST_F(TrayBridgeTest, EnterOnTheIconSendsOneWakeUpPerKeyPress)
     SendMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(600, 740), VersionFour(NIN_KEYSELECT));
     SendMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(600, 740), VersionFour(NIN_KEYSELECT));
     EXPECT_TRUE(MasterReceived("WAKEUPNEO"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
+    SleepForASecondWakeUp();
     EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
     EXPECT_FALSE(AnyMenuOpen());
 }
@@ -261,8 +269,11 @@ TEST_F(TrayBridgeTest, ContextMenuKeyOpensTheMenuAtTheAnchorAndARightClickOpensO
     for (UINT action : {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU})
         PostMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(320, 240), VersionFour(action));
     ASSERT_TRUE(Eventually([&] { return (menu = OpenMenuOf(Bridge->Pid())) != nullptr; })) << "no menu opened";
+    // Kept open a while, as a user would, so that the release and WM_CONTEXTMENU
+    // queued behind the press are taken by the open menu's loop.
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(closeMenu(menu));
+    // The time in which a second menu, for the WM_CONTEXTMENU, would open.
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(OpenMenuOf(Bridge->Pid()), nullptr) << "a second menu opened";
 }

@@ -4,6 +4,7 @@
 // the Wine desktop.
 #include "TrayTestSupport.h"
 
+#include "support/BridgeTestSupport.h"
 #include "support/OwnLog.h"
 
 #include "tray/UN_MAINFORM.h"
@@ -14,6 +15,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
+#include <mutex>
+#include <ostream>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -342,109 +346,6 @@ TEST_F(TrayIconTest, CyclingWalksThroughThePicturesAndWrapsAround)
     EXPECT_EQ(std::vector<int>(next.begin(), next.begin() + 6), (std::vector<int>{1, 2, 3, 4, 0, 1}));
 }
 
-// The click timer on the real message loop: the shell's callback message is sent
-// to the icon's window as the shell would.
-class TrayClickTest : public TrayIconTest
-{
-protected:
-    void SetUp() override
-    {
-        Icon.OnClick = [this] { ++Clicks; };
-        Icon.OnDblClick = [this] { ++DoubleClicks; };
-        Icon.OnMouseDown = [this](TMouseButton button, unsigned shift, int, int) {
-            Downs.push_back({button, shift});
-        };
-    }
-
-    TqxTrayIcon Icon{Recorder()};
-    int Clicks = 0;
-    int DoubleClicks = 0;
-    std::vector<std::pair<TMouseButton, unsigned>> Downs;
-    const std::chrono::milliseconds DoubleClickTime{GetDoubleClickTime()};
-};
-
-TEST_F(TrayClickTest, SingleClickIsRaisedOnlyAfterTheDoubleClickTime)
-{
-    const auto pressed = std::chrono::steady_clock::now();
-    SendCallback(Icon, WM_LBUTTONDOWN);
-    SendCallback(Icon, WM_LBUTTONUP);
-    EXPECT_EQ(Clicks, 0);
-
-    ASSERT_TRUE(PumpUntil([this] { return Clicks > 0; }, 10s));
-    // Timers may fire a tick early; the click must not come before the double-click time.
-    EXPECT_GE(std::chrono::steady_clock::now() - pressed, DoubleClickTime - 20ms);
-    PumpFor(DoubleClickTime);
-    EXPECT_EQ(Clicks, 1);
-    EXPECT_EQ(DoubleClicks, 0);
-    ASSERT_EQ(Downs.size(), 1u);
-    EXPECT_EQ(Downs[0].first, TMouseButton::mbLeft);
-    EXPECT_TRUE(Downs[0].second & ssLeft);
-}
-
-TEST_F(TrayClickTest, DoubleClickRaisesNoClick)
-{
-    SendCallback(Icon, WM_LBUTTONDOWN);
-    SendCallback(Icon, WM_LBUTTONUP);
-    SendCallback(Icon, WM_LBUTTONDBLCLK);
-    SendCallback(Icon, WM_LBUTTONUP);
-    PumpFor(DoubleClickTime * 2);
-    EXPECT_EQ(DoubleClicks, 1);
-    EXPECT_EQ(Clicks, 0);
-}
-
-TEST_F(TrayClickTest, PressHeldLongerThanTheDoubleClickTimeClicksAtRelease)
-{
-    SendCallback(Icon, WM_LBUTTONDOWN);
-    PumpFor(DoubleClickTime * 2);
-    EXPECT_EQ(Clicks, 0);
-    SendCallback(Icon, WM_LBUTTONUP);
-    EXPECT_EQ(Clicks, 1);
-}
-
-TEST_F(TrayClickTest, DisabledIconIgnoresTheShell)
-{
-    Icon.SetEnabled(false);
-    SendCallback(Icon, WM_LBUTTONDOWN);
-    SendCallback(Icon, WM_LBUTTONUP);
-    SendCallback(Icon, WM_LBUTTONDBLCLK);
-    PumpFor(DoubleClickTime * 2);
-    EXPECT_EQ(Clicks + DoubleClicks, 0);
-    EXPECT_TRUE(Downs.empty());
-}
-
-TEST_F(TrayClickTest, VersionFourCallbackWithTheIconIdInTheHighWordIsUnderstood)
-{
-    SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, 0, MAKELPARAM(WM_LBUTTONDBLCLK, 0));
-    SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, 0, MAKELPARAM(WM_MBUTTONDOWN, 7));
-    EXPECT_EQ(DoubleClicks, 1);
-    ASSERT_EQ(Downs.size(), 1u);
-    EXPECT_EQ(Downs[0].first, TMouseButton::mbMiddle);
-    EXPECT_TRUE(Downs[0].second & ssMiddle);
-}
-
-// A keyboard user's actions as the shell reports them under version 4: the
-// action in the low word of lParam, the icon's anchor point in wParam.
-TEST_F(TrayClickTest, EnterOrSpaceDoesWhatTheDoubleClickDoesOncePerKeyPress)
-{
-    const auto send = [this](UINT action) {
-        SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, MAKEWPARAM(600, 740), MAKELPARAM(action, 0));
-    };
-    send(NIN_KEYSELECT);
-    EXPECT_EQ(DoubleClicks, 1);
-    // Enter may reach us as two in a row: one key press.
-    send(NIN_KEYSELECT);
-    EXPECT_EQ(DoubleClicks, 1);
-    PumpFor(DoubleClickTime + 100ms);
-    send(NIN_KEYSELECT);
-    EXPECT_EQ(DoubleClicks, 2);
-    // The mouse's own selection is already told by the button messages.
-    PumpFor(DoubleClickTime + 100ms);
-    send(NIN_SELECT);
-    PumpFor(DoubleClickTime * 2);
-    EXPECT_EQ(DoubleClicks, 2);
-    EXPECT_EQ(Clicks, 0);
-}
-
 TEST_F(TrayIconTest, DoubleClickRunsItsHandlerOrElseTheDefaultItemNeverBoth)
 {
     struct TCase
@@ -477,92 +378,221 @@ TEST_F(TrayIconTest, DoubleClickRunsItsHandlerOrElseTheDefaultItemNeverBoth)
     }
 }
 
-// The popup menu runs its own modal loop on the test thread; a helper thread
-// watches the menus that open and closes each with Escape.
-class TrayMenuOpeningTest : public TrayIconTest
+// What the shell reports, step by step: a callback (the action in the low word of
+// lParam, the icon id in its high word, the icon's anchor point in wParam), or a
+// pause while the test thread pumps, which the events mark with "|".
+struct TShellStep
+{
+    UINT Action = 0; // 0: a pause
+    WORD IconId = 0;
+    // Posted by the user's helper once the menu is open, as the rest of a right
+    // click comes while the menu that its press opened is still open.
+    bool WhileMenuOpen = false;
+    double DoubleClickTimes = 0; // a pause's length
+    int PlusMs = 0;
+};
+
+TShellStep Shell(UINT Action, WORD IconId = 0)
+{
+    return {Action, IconId};
+}
+
+TShellStep WhileMenuOpen(UINT Action)
+{
+    return {Action, 0, true};
+}
+
+TShellStep Pause(double DoubleClickTimes, int PlusMs = 0)
+{
+    return {0, 0, false, DoubleClickTimes, PlusMs};
+}
+
+struct TClickCase
+{
+    const char* Name;
+    std::vector<TShellStep> Steps;
+    // The icon's events in order: "left down", "click", "double click", "move",
+    // "menu at the cursor", "menu at the anchor"...; "|" where a pause ended.
+    std::vector<std::string> Events;
+    bool Enabled = true;
+};
+
+void PrintTo(const TClickCase& Case, std::ostream* Out)
+{
+    *Out << Case.Name;
+}
+
+const TClickCase ClickCases[] = {
+    // Decided by the click timer, one double-click time after the press.
+    {"SingleClickComesOnlyAfterTheDoubleClickTime",
+     {Shell(WM_LBUTTONDOWN), Shell(WM_LBUTTONUP), Pause(0.75)},
+     {"left down", "left up", "|", "click"}},
+    {"DoubleClickGivesNoClick",
+     {Shell(WM_LBUTTONDOWN), Shell(WM_LBUTTONUP), Shell(WM_LBUTTONDBLCLK), Shell(WM_LBUTTONUP)},
+     {"left down", "left up", "double click", "left up"}},
+    // The timer has gone by the release, so the click is decided there, first.
+    {"PressHeldLongerThanTheDoubleClickTimeClicksAtRelease",
+     {Shell(WM_LBUTTONDOWN), Pause(2), Shell(WM_LBUTTONUP)},
+     {"left down", "|", "click", "left up"}},
+    {"DisabledIconIgnoresTheShell",
+     {Shell(WM_LBUTTONDOWN), Shell(WM_LBUTTONUP), Shell(WM_LBUTTONDBLCLK), Shell(WM_RBUTTONDOWN),
+      Shell(WM_CONTEXTMENU), Shell(NIN_KEYSELECT), Shell(WM_MOUSEMOVE)},
+     {},
+     false},
+    {"MouseMoveIsPassedOn", {Shell(WM_MOUSEMOVE)}, {"move"}},
+    // Under version 4 the high word carries the icon's id.
+    {"IconIdInTheHighWordIsNoOtherAction",
+     {Shell(WM_LBUTTONDBLCLK, 7), Shell(WM_MBUTTONDOWN, 7), Shell(WM_MBUTTONUP, 7)},
+     {"double click", "middle down", "middle up"}},
+    // Enter or Space on the focused icon; Enter may come as two in a row, one key press.
+    {"KeySelectDoesWhatTheDoubleClickDoesOncePerKeyPress",
+     {Shell(NIN_KEYSELECT), Shell(NIN_KEYSELECT), Pause(1, 100), Shell(NIN_KEYSELECT)},
+     {"double click", "|", "double click"}},
+    // The mouse's own selection is already told by the button messages.
+    {"MouseSelectIsNoAction", {Shell(NIN_KEYSELECT), Pause(1, 100), Shell(NIN_SELECT)}, {"double click", "|"}},
+    // Shift+F10 or the Menu key: the menu opens where the shell says the icon is.
+    {"ContextMenuKeyOpensTheMenuAtTheAnchor", {Shell(WM_CONTEXTMENU)}, {"menu at the anchor"}},
+    // A right click comes as press, release and WM_CONTEXTMENU: one menu, from the
+    // press, whether the rest comes after the menu closed (the user chose fast)...
+    {"RightClickOpensOneMenuAtTheCursor",
+     {Shell(WM_RBUTTONDOWN), Shell(WM_RBUTTONUP), Shell(WM_CONTEXTMENU)},
+     {"right down", "menu at the cursor", "right up"}},
+    // ...or while it is open. The helper's mouse move after the rest tells that
+    // the open menu's loop has taken it.
+    {"RightClickWhoseRestComesWhileTheMenuIsOpenOpensOneMenu",
+     {Shell(WM_RBUTTONDOWN), WhileMenuOpen(WM_RBUTTONUP), WhileMenuOpen(WM_CONTEXTMENU)},
+     {"right down", "menu at the cursor", "right up", "move"}},
+};
+
+// The click timer and the menu on the real message loop of the test thread: each
+// step is sent to the icon's window as the shell would. A helper thread acts as
+// the user at the open menu: it notes where the menu opened and closes it.
+class TrayClickTest : public TrayIconTest, public ::testing::WithParamInterface<TClickCase>
 {
 protected:
+    static constexpr POINT Anchor{300, 200};
+    static constexpr POINT Cursor{120, 90};
+
     void SetUp() override
     {
+        SetCursorPos(Cursor.x, Cursor.y);
         Menu.Items = {{L"Open", 0, true, true, {}}, {L"Quit", 3, true, false, {}}};
         Icon.SetPopupMenu(&Menu);
+        Icon.OnClick = [this] { Note("click"); };
+        Icon.OnDblClick = [this] { Note("double click"); };
+        Icon.OnMouseDown = [this](TMouseButton button, unsigned shift, int, int) { NoteButton(button, shift, "down"); };
+        Icon.OnMouseUp = [this](TMouseButton button, unsigned shift, int, int) { NoteButton(button, shift, "up"); };
+        Icon.OnMouseMove = [this](unsigned, int, int) { Note("move"); };
     }
 
-    // Runs Act on this thread and pumps a while after, as the helper counts the
-    // menus that open; OnOpen runs on the helper for each, before it closes it.
-    void CountMenusWhile(const std::function<void()>& Act, const std::function<void(HWND)>& OnOpen = {})
+    void Note(std::string Event)
     {
-        std::jthread user([this, OnOpen](std::stop_token stop) {
-            while (!stop.stop_requested())
+        std::lock_guard lock(EventsLock);
+        Events.push_back(std::move(Event));
+    }
+
+    // The shift flags carry the button's own flag, and no other button's.
+    void NoteButton(TMouseButton Button, unsigned Shift, const char* Edge)
+    {
+        static constexpr const char* Names[] = {"left", "right", "middle"};
+        static constexpr unsigned Flags[] = {ssLeft, ssRight, ssMiddle};
+        const auto button = static_cast<std::size_t>(Button);
+        std::string event = std::string(Names[button]) + " " + Edge;
+        if ((Shift & (ssLeft | ssRight | ssMiddle)) != Flags[button])
+            event += " with shift flags " + std::to_string(Shift);
+        Note(event);
+    }
+
+    std::vector<std::string> TakeEvents()
+    {
+        std::lock_guard lock(EventsLock);
+        return Events;
+    }
+
+    bool HasEvent(const std::string& Event)
+    {
+        std::lock_guard lock(EventsLock);
+        return std::find(Events.begin(), Events.end(), Event) != Events.end();
+    }
+
+    void PostStep(const TShellStep& Step)
+    {
+        PostMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, MAKEWPARAM(Anchor.x, Anchor.y),
+                     MAKELPARAM(Step.Action, Step.IconId));
+    }
+
+    // The user at the menus that open while the test runs; WhileOpen is posted to
+    // the first of them.
+    void ActAsUser(std::stop_token Stop, std::vector<TShellStep> WhileOpen)
+    {
+        while (!Stop.stop_requested())
+        {
+            HWND open = tray_test::WaitForOpenMenu(200ms);
+            if (open == nullptr)
+                continue;
+            RECT area{};
+            GetWindowRect(open, &area);
+            POINT cursor{};
+            GetCursorPos(&cursor);
+            if (area.left == Anchor.x && area.top == Anchor.y)
+                Note("menu at the anchor");
+            else if (area.left == cursor.x && area.top == cursor.y)
+                Note("menu at the cursor");
+            else
+                Note("menu at " + std::to_string(area.left) + "," + std::to_string(area.top));
+            if (!WhileOpen.empty())
             {
-                HWND open = tray_test::WaitForOpenMenu(200ms);
-                if (open == nullptr)
-                    continue;
-                RECT area{};
-                GetWindowRect(open, &area);
-                MenuAreas.push_back(area);
-                if (OnOpen)
-                    OnOpen(open);
-                PostMessageW(open, WM_KEYDOWN, VK_ESCAPE, 0);
-                while (IsWindow(open) && IsWindowVisible(open))
-                    Sleep(10);
+                for (const TShellStep& step : WhileOpen)
+                    PostStep(step);
+                PostStep(Shell(WM_MOUSEMOVE));
+                WhileOpen.clear();
+                test_support::Eventually([this] { return HasEvent("move"); });
             }
-        });
-        Act();
-        PumpFor(1500ms);
-        user.request_stop();
+            PostMessageW(open, WM_KEYDOWN, VK_ESCAPE, 0);
+            test_support::Eventually([open] { return !IsWindow(open) || !IsWindowVisible(open); });
+        }
     }
 
     TqxTrayIcon Icon{Recorder()};
     TqxPopupMenu Menu;
-    std::vector<RECT> MenuAreas;
+    std::mutex EventsLock;
+    std::vector<std::string> Events;
 };
 
-TEST_F(TrayMenuOpeningTest, ShiftF10OrTheMenuKeyOpensTheMenuAtTheAnchor)
+TEST_P(TrayClickTest, ShellStepsGiveTheirEvents)
 {
-    CountMenusWhile([this] {
-        SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, MAKEWPARAM(300, 200),
-                     MAKELPARAM(WM_CONTEXTMENU, 0));
-    });
-    ASSERT_EQ(MenuAreas.size(), 1u);
-    EXPECT_EQ(MenuAreas[0].left, 300);
-    EXPECT_EQ(MenuAreas[0].top, 200);
+    const TClickCase& row = GetParam();
+    Icon.SetEnabled(row.Enabled);
+    std::vector<TShellStep> whileOpen;
+    std::copy_if(row.Steps.begin(), row.Steps.end(), std::back_inserter(whileOpen),
+                 [](const TShellStep& step) { return step.WhileMenuOpen; });
+    std::jthread user([this, whileOpen](std::stop_token stop) { ActAsUser(stop, whileOpen); });
+
+    for (const TShellStep& step : row.Steps)
+    {
+        if (step.Action == 0)
+        {
+            PumpFor(std::chrono::duration_cast<std::chrono::milliseconds>(DoubleClickWait() * step.DoubleClickTimes) +
+                    std::chrono::milliseconds(step.PlusMs));
+            Note("|");
+        }
+        else if (!step.WhileMenuOpen)
+        {
+            SendMessageW(Icon.Handle(), TqxTrayIcon::CallbackMessage, MAKEWPARAM(Anchor.x, Anchor.y),
+                         MAKELPARAM(step.Action, step.IconId));
+        }
+    }
+    // Nothing to wait for: the time in which a click that the timer decides, or
+    // anything more than the row expects, would come.
+    PumpFor(DoubleClickWait() * 2);
+    user.request_stop();
+    user.join();
+
+    EXPECT_EQ(TakeEvents(), row.Events);
 }
 
-TEST_F(TrayMenuOpeningTest, ARightClickOpensOneMenuThoughItsContextMenuFollows)
-{
-    // The shell reports a right click as press, release and WM_CONTEXTMENU. The
-    // press opens the menu; the other two come while it is open, or after it
-    // closed when the user chose fast.
-    const HWND window = Icon.Handle();
-    const auto sendRest = [window](bool Posted) {
-        for (UINT action : {WM_RBUTTONUP, WM_CONTEXTMENU})
-        {
-            // Posted from the helper, whose sent message would wait for the menu to close.
-            if (Posted)
-                PostMessageW(window, TqxTrayIcon::CallbackMessage, MAKEWPARAM(300, 200), MAKELPARAM(action, 0));
-            else
-                SendMessageW(window, TqxTrayIcon::CallbackMessage, MAKEWPARAM(300, 200), MAKELPARAM(action, 0));
-        }
-    };
-    for (bool whileOpen : {true, false})
-    {
-        SCOPED_TRACE(whileOpen ? "while the menu is open" : "after it closed");
-        MenuAreas.clear();
-        CountMenusWhile(
-            [&] {
-                SendCallback(Icon, WM_RBUTTONDOWN);
-                if (!whileOpen)
-                    sendRest(false);
-            },
-            [&](HWND) {
-                if (whileOpen)
-                    sendRest(true);
-                Sleep(300);
-            });
-        EXPECT_EQ(MenuAreas.size(), 1u);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Steps, TrayClickTest, ::testing::ValuesIn(ClickCases),
+                         [](const ::testing::TestParamInfo<TClickCase>& row) { return std::string(row.param.Name); });
 
 // The popup menu runs its own modal loop on the test thread; a helper thread
 // reads the open menu and picks an item with the keyboard, as a user would.

@@ -1,6 +1,7 @@
 #include "TrayTestSupport.h"
 
 #include "base/WinHandle.h"
+#include "support/BridgeTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -46,15 +47,14 @@ std::vector<std::uint32_t> DibPixels(HDC Dc, HBITMAP Bitmap, int Width, int Heig
 
 HWND WaitForOpenMenu(std::chrono::milliseconds Timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + Timeout;
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        HWND menu = FindWindowW(L"#32768", nullptr);
-        if (menu != nullptr && IsWindowVisible(menu))
-            return menu;
-        Sleep(10);
-    }
-    return nullptr;
+    HWND menu = nullptr;
+    const bool open = test_support::Eventually(
+        [&menu] {
+            menu = FindWindowW(L"#32768", nullptr);
+            return menu != nullptr && IsWindowVisible(menu);
+        },
+        Timeout);
+    return open ? menu : nullptr;
 }
 
 std::vector<std::uint32_t> PixelsOf(HICON Icon)
