@@ -46,6 +46,27 @@ public:
             SleepConditionVariableSRW(&FCondition, Lock.mutex()->native_handle(), INFINITE, 0);
     }
 
+    // Returns once Ready() holds, true, or once TimeoutMs have passed without it,
+    // false (INFINITE: no time limit); Lock is held whenever Ready runs.
+    template <class TPredicate> bool WaitFor(std::unique_lock<TSlimLock>& Lock, DWORD TimeoutMs, TPredicate Ready)
+    {
+        if (TimeoutMs == INFINITE)
+        {
+            Wait(Lock, Ready);
+            return true;
+        }
+        const ULONGLONG deadline = GetTickCount64() + TimeoutMs;
+        while (!Ready())
+        {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                return false;
+            SleepConditionVariableSRW(&FCondition, Lock.mutex()->native_handle(), static_cast<DWORD>(deadline - now),
+                                      0);
+        }
+        return true;
+    }
+
     void NotifyOne() noexcept { WakeConditionVariable(&FCondition); }
     void NotifyAll() noexcept { WakeAllConditionVariable(&FCondition); }
 

@@ -20,11 +20,12 @@ constexpr std::wstring_view SendTag = L"[TTHSendMSGToMasterPipe.";
 constexpr std::wstring_view ExchangeExceptionLine = L"[TTHSendMSGToMasterPipe.SendMessageToPipeAndGetResult] EX ";
 
 constexpr int OpenAttempts = 4;
-constexpr auto WatchLimit = std::chrono::milliseconds(10000);
 constexpr auto WatchPoll = std::chrono::milliseconds(20);
-// After giving up, the watcher cancels the send thread's I/O until it ends. The
-// cancel is repeated because the send thread may be between two calls when it
-// comes; the bound keeps the watcher from waiting for ever on a thread stuck elsewhere.
+// After giving up, the watcher cancels the send thread's I/O until it ends, waiting
+// for its end between two cancels. The cancel is repeated because the send thread
+// may be between two calls when it comes (and then blocks in the next one); the
+// bound keeps the watcher from waiting for ever on a thread stuck elsewhere.
+constexpr auto CancelRetry = std::chrono::milliseconds(20);
 constexpr int CancelAttempts = 50;
 
 std::wstring MasterPipeName(std::wstring_view Pid) { return L"\\\\.\\pipe\\clientremotepipe" + std::wstring(Pid); }
@@ -47,13 +48,16 @@ void CancelSend(TTHSendMSGToMasterPipe& Send)
     for (int attempt = 0; attempt < CancelAttempts && !Send.Finish(); ++attempt)
     {
         Send.CancelPendingIo();
-        std::this_thread::sleep_for(WatchPoll);
+        if (Send.WaitFinish(CancelRetry))
+            return;
     }
 }
 
-// The watcher: waits for the send thread at most WatchLimit, polling, and logs how
-// long it took. Owns its share of the send by value.
-void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operation)
+// The watcher: waits for the send thread at most WatchLimit, polling every
+// WatchPoll (the designed 20 ms), and logs how long it took. Owns its share of
+// the send by value.
+void WatchSend(std::shared_ptr<TTHSendMSGToMasterPipe> Send, std::wstring Operation,
+               std::chrono::milliseconds WatchLimit)
 {
     try
     {
@@ -128,7 +132,7 @@ constexpr const TMasterCommand* MasterCommands[] = {&UserInfoCommand, &WakeUpNeo
 
 void StartSend(const TMasterCommand& Command, int Pid)
 {
-    SendMSGToMasterPipe(std::wstring(Command.Name), std::to_wstring(Pid));
+    SendMSGToMasterPipe(std::wstring(Command.Name), std::to_wstring(Pid), MasterSendWatchLimit);
 }
 
 } // namespace
@@ -139,14 +143,14 @@ void TPF_SendLogout(int pid) { StartSend(LogoutCommand, pid); }
 void TPF_SendDisableUnattendedAccess(int pid) { StartSend(DisableUnattendedAccessCommand, pid); }
 void TPF_SendQuit(int pid) { StartSend(QuitCommand, pid); }
 
-void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid)
+void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid, std::chrono::milliseconds WatchLimit)
 {
     try
     {
-        auto send = std::make_shared<TTHSendMSGToMasterPipe>(msgType, std::move(pid));
+        auto send = std::make_shared<TTHSendMSGToMasterPipe>(msgType, std::move(pid), WatchLimit);
         // Detached: the caller (start-up, a menu click) must not wait; the watcher
-        // owns its share of the send and ends on its own after at most 10 s.
-        std::thread(WatchSend, std::move(send), std::move(msgType)).detach();
+        // owns its share of the send and ends on its own after at most WatchLimit.
+        std::thread(WatchSend, std::move(send), std::move(msgType), WatchLimit).detach();
     }
     catch (const std::exception& e)
     {
@@ -154,10 +158,24 @@ void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid)
     }
 }
 
-TTHSendMSGToMasterPipe::TTHSendMSGToMasterPipe(std::wstring operation, std::wstring pidmasterPipe)
+TTHSendMSGToMasterPipe::TTHSendMSGToMasterPipe(std::wstring operation, std::wstring pidmasterPipe,
+                                               std::chrono::milliseconds WatchLimit)
     : _operation(std::move(operation)), _pidmasterPipe(std::move(pidmasterPipe)),
-      FDeadline(GetTickCount64() + WatchLimit.count())
+      FDeadline(GetTickCount64() + static_cast<ULONGLONG>(WatchLimit.count()))
 {
+}
+
+void TTHSendMSGToMasterPipe::SetFinish() noexcept
+{
+    std::lock_guard lock(FFinishLock);
+    _finish = true;
+    FFinished.NotifyAll();
+}
+
+bool TTHSendMSGToMasterPipe::WaitFinish(std::chrono::milliseconds Timeout)
+{
+    std::unique_lock lock(FFinishLock);
+    return FFinished.WaitFor(lock, static_cast<DWORD>(Timeout.count()), [this] { return _finish.load(); });
 }
 
 void TTHSendMSGToMasterPipe::Execute()
@@ -188,13 +206,13 @@ void TTHSendMSGToMasterPipe::Execute()
             std::lock_guard lock(FRunningThreadLock);
             FRunningThread.Reset();
         }
-        _finish = true;
+        SetFinish();
         Log(L"[TTHSendMSGToMasterPipe.Execute ] END " + _operation);
     }
     catch (...)
     {
         // A thread body must not let anything out; the log itself has failed here.
-        _finish = true;
+        SetFinish();
     }
 }
 

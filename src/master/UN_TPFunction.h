@@ -11,20 +11,27 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// Each takes the master process id and starts the send of its command.
+// How long the watcher waits for a send before it gives up on it (Part 4.1). The
+// program's starters use it; a test that needs only the path passes a shorter one.
+constexpr std::chrono::milliseconds MasterSendWatchLimit{10000};
+
+// Each takes the master process id and starts the send of its command, watched
+// for MasterSendWatchLimit.
 void TPF_SendUserInfo(int pid);
 void TPF_SendWakeUpNeo(int pid);
 void TPF_SendLogout(int pid);
 void TPF_SendDisableUnattendedAccess(int pid);
 void TPF_SendQuit(int pid);
 
-// Starts the watcher for one command (which starts the send thread) and returns at once.
-void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid);
+// Starts the watcher for one command (which starts the send thread) and returns at
+// once. The watcher gives up after WatchLimit.
+void SendMSGToMasterPipe(std::wstring msgType, std::wstring pid, std::chrono::milliseconds WatchLimit);
 
 struct TMasterCommand;
 
@@ -36,13 +43,17 @@ class TTHSendMSGToMasterPipe
 {
 public:
     // pidmasterPipe: the master process id in decimal, the suffix of the pipe's name.
-    TTHSendMSGToMasterPipe(std::wstring operation, std::wstring pidmasterPipe);
+    // WatchLimit: how long from now its watcher waits for it (MasterSendWatchLimit
+    // in the program); the exchange makes no pipe call after that.
+    TTHSendMSGToMasterPipe(std::wstring operation, std::wstring pidmasterPipe, std::chrono::milliseconds WatchLimit);
     TTHSendMSGToMasterPipe(const TTHSendMSGToMasterPipe&) = delete;
     TTHSendMSGToMasterPipe& operator=(const TTHSendMSGToMasterPipe&) = delete;
 
     // The thread body: runs the send operation named by the command, then sets Finish.
     void Execute();
     [[nodiscard]] bool Finish() const noexcept { return _finish; }
+    // Waits until Finish holds or Timeout has passed; returns Finish().
+    bool WaitFinish(std::chrono::milliseconds Timeout);
 
     // From another thread: makes a pipe read or write that Execute is blocked in
     // fail at once. Does nothing when Execute is not running.
@@ -65,10 +76,13 @@ private:
     // The steps all five send operations share; the request is made inside the
     // exception guard, once the pipe is open.
     bool SendCommand(const TMasterCommand& Command);
+    void SetFinish() noexcept;
 
     std::wstring _operation;
     std::wstring _pidmasterPipe;
     std::atomic<bool> _finish{false};
+    TSlimLock FFinishLock;
+    TSlimCondition FFinished; // notified, under FFinishLock, when _finish is set
     // When the watcher gives up: the exchange's loops make no call after it, so a
     // master that trickles its answer cannot keep the send thread going either.
     ULONGLONG FDeadline;

@@ -106,8 +106,6 @@ private:
     std::atomic<bool> _PathDrapped{false};
 };
 
-constexpr std::chrono::milliseconds DetectorWaitLimit{2000};
-
 // The detector is ActiveDetector for the request's duration and let go of at its
 // end; its thread keeps it alive for as long as it still runs.
 class TActiveDetectorScope
@@ -137,9 +135,15 @@ std::wstring DropFolderOf(const std::wstring& APath)
 
 } // namespace
 
-TCalcRequestDispatcher::TCalcRequestDispatcher() : FShellOpen(ShellOpenUrl) {}
+TCalcRequestDispatcher::TCalcRequestDispatcher(std::chrono::milliseconds ADetectorWaitLimit)
+    : TCalcRequestDispatcher(ShellOpenUrl, ADetectorWaitLimit)
+{
+}
 
-TCalcRequestDispatcher::TCalcRequestDispatcher(TShellOpen AShellOpen) : FShellOpen(std::move(AShellOpen)) {}
+TCalcRequestDispatcher::TCalcRequestDispatcher(TShellOpen AShellOpen, std::chrono::milliseconds ADetectorWaitLimit)
+    : FShellOpen(std::move(AShellOpen)), FDetectorWaitLimit(ADetectorWaitLimit)
+{
+}
 
 std::wstring TCalcRequestDispatcher::ProcessRequest(const std::wstring& ARequest)
 {
@@ -251,7 +255,7 @@ void TCalcRequestDispatcher::FindDropFolder(const TTPPipeMessage& ARequest, std:
     try
     {
         detector->MouseTrapCB();
-        if (!report->WaitForReport(DetectorWaitLimit))
+        if (!report->WaitForReport(FDetectorWaitLimit))
             return;
         path = TrimControlAndBlanks(
             StripChars(StripChars(report->LastClipPath(), MakeCharSet(L"\n")), MakeCharSet(L"\r")));

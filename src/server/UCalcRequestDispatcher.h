@@ -8,8 +8,13 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
+
+// How long "REQMOTCB" waits for its detector's report (Parts 3.3, 6.1): the
+// program's value. A test that needs only the path gives a shorter one.
+constexpr std::chrono::milliseconds DetectorWaitLimit{2000};
 
 class TCalcRequestDispatcher
 {
@@ -17,10 +22,11 @@ public:
     // How "OPENURL" hands a URL to the user's default program.
     using TShellOpen = std::function<void(HWND AOwner, const std::wstring& AUrl)>;
 
-    // Opens URLs through the shell.
-    TCalcRequestDispatcher();
+    // Opens URLs through the shell. ADetectorWaitLimit: see DetectorWaitLimit.
+    explicit TCalcRequestDispatcher(std::chrono::milliseconds ADetectorWaitLimit = DetectorWaitLimit);
     // Opens URLs through AShellOpen, so that a test can see the call without a browser.
-    explicit TCalcRequestDispatcher(TShellOpen AShellOpen);
+    explicit TCalcRequestDispatcher(TShellOpen AShellOpen,
+                                    std::chrono::milliseconds ADetectorWaitLimit = DetectorWaitLimit);
 
     // The answer's text: empty when the command gives none, the error envelope when
     // a failure escapes the command switch.
@@ -46,5 +52,6 @@ private:
     void SetTrayMenuTexts(const TTPPipeMessage& ARequest, std::wstring& AAnswer);
 
     TShellOpen FShellOpen;
+    std::chrono::milliseconds FDetectorWaitLimit;
     std::function<void()> FAfterAnswer;
 };

@@ -1,6 +1,8 @@
 #include "server/UN_TPPipeServer.h"
 
-TTPPipeServer::TTPPipeServer(std::wstring AServerID) : TNamedPipeServer(std::move(AServerID))
+TTPPipeServer::TTPPipeServer(std::wstring AServerID, std::chrono::milliseconds AClientSilenceLimit,
+                             std::chrono::milliseconds ADetectorWaitLimit)
+    : TNamedPipeServer(std::move(AServerID), AClientSilenceLimit), FDetectorWaitLimit(ADetectorWaitLimit)
 {
     Start();
 }
@@ -24,6 +26,6 @@ void TTPPipeServer::RequestServed() noexcept
 TCalcRequestDispatcher& TTPPipeServer::GetRequestDispatcher()
 {
     if (!FRequestDispatcher)
-        FRequestDispatcher = std::make_unique<TCalcRequestDispatcher>();
+        FRequestDispatcher = std::make_unique<TCalcRequestDispatcher>(FDetectorWaitLimit);
     return *FRequestDispatcher;
 }

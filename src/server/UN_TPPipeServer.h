@@ -5,13 +5,16 @@
 #include "server/UCalcRequestDispatcher.h"
 #include "server/UPipeServer.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 class TTPPipeServer final : public TNamedPipeServer
 {
 public:
-    explicit TTPPipeServer(std::wstring AServerID);
+    // The program passes ClientSilenceLimit and DetectorWaitLimit.
+    TTPPipeServer(std::wstring AServerID, std::chrono::milliseconds AClientSilenceLimit,
+                  std::chrono::milliseconds ADetectorWaitLimit);
     // Stops the threads before the dispatcher goes: the worker may be using it.
     ~TTPPipeServer() override;
 
@@ -23,5 +26,6 @@ private:
     // Made by the first request, on the worker thread, the only thread that uses it.
     TCalcRequestDispatcher& GetRequestDispatcher();
 
+    std::chrono::milliseconds FDetectorWaitLimit;
     std::unique_ptr<TCalcRequestDispatcher> FRequestDispatcher;
 };

@@ -18,13 +18,6 @@ namespace
 
 constexpr wchar_t PipeNamePrefix[] = L"\\\\.\\pipe\\uxsvc_";
 
-// A client whose request is not whole this long after it connected, or that does
-// not take its answer this long after it was written, is dropped, so that it
-// cannot keep the requests behind it waiting. Counted from the connection, silent
-// clients queued together expire together instead of one after the other; the
-// command's own time counts against neither limit.
-constexpr DWORD ClientSilenceLimitMs = 5000;
-
 constexpr DWORD PipeDefaultTimeoutMs = 1000;
 
 // What LocalSystem (the service side) and the Administrators get:
@@ -203,7 +196,11 @@ void TPipeMessageHandler::Execute() noexcept
 
 void TPipeMessageHandler::Serve()
 {
-    ULONGLONG deadline = FConnectedAt + ClientSilenceLimitMs;
+    // The silence limit counts from the connection, so silent clients queued
+    // together expire together instead of one after the other; the command's own
+    // time counts against neither the request's limit nor the answer's.
+    const auto silenceMs = static_cast<ULONGLONG>(FServer.ClientSilence().count());
+    ULONGLONG deadline = FConnectedAt + silenceMs;
     unsigned char lengthBytes[PipeFrame::LengthSize];
     if (!Transfer(false, reinterpret_cast<char*>(lengthBytes), sizeof(lengthBytes), deadline))
         return;
@@ -226,7 +223,7 @@ void TPipeMessageHandler::Serve()
 
     std::string answer = PipeFrame::EncodeText(response);
     auto answerLength = PipeFrame::EncodeLength(static_cast<std::uint32_t>(answer.size()));
-    deadline = GetTickCount64() + ClientSilenceLimitMs;
+    deadline = GetTickCount64() + silenceMs;
     if (Transfer(true, reinterpret_cast<char*>(answerLength.data()), PipeFrame::LengthSize, deadline))
         Transfer(true, answer.data(), static_cast<DWORD>(answer.size()), deadline);
 }
@@ -255,7 +252,7 @@ bool TPipeMessageHandler::Transfer(bool AWrite, char* AData, DWORD ASize, ULONGL
         case TIoResult::TimedOut:
             Log(std::wstring(AWrite ? L"[TPipeMessageHandler.Execute] answer not taken within "
                                     : L"[TPipeMessageHandler.Execute] no whole request within ") +
-                std::to_wstring(ClientSilenceLimitMs) + L" ms, connection closed");
+                std::to_wstring(FServer.ClientSilence().count()) + L" ms, connection closed");
             return false;
         case TIoResult::Stopping:
             return false;
@@ -356,8 +353,8 @@ void TPipeWorkerThread::DoExecute(std::stop_token AStopToken)
 
 // ---------------------------------------------------------------------------------
 
-TNamedPipeServer::TNamedPipeServer(std::wstring AServerID)
-    : FServerID(std::move(AServerID)), FStopEvent(CreateManualResetEvent())
+TNamedPipeServer::TNamedPipeServer(std::wstring AServerID, std::chrono::milliseconds AClientSilenceLimit)
+    : FServerID(std::move(AServerID)), FClientSilenceLimit(AClientSilenceLimit), FStopEvent(CreateManualResetEvent())
 {
     FQueue.SetName(ServerID());
 }

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -19,6 +20,12 @@
 #include <vector>
 
 class TNamedPipeServer;
+
+// A client whose request is not whole this long after it connected, or that does
+// not take its answer this long after it was written, is dropped, so that it
+// cannot keep the requests behind it waiting. The program's value; a test that
+// needs only the path gives its server a shorter one.
+constexpr std::chrono::milliseconds ClientSilenceLimit{5000};
 
 // The string SID of the user this process runs as.
 std::wstring OwnUserSid();
@@ -117,7 +124,8 @@ private:
 class TNamedPipeServer
 {
 public:
-    explicit TNamedPipeServer(std::wstring AServerID);
+    // AClientSilenceLimit: see ClientSilenceLimit, the program's value.
+    TNamedPipeServer(std::wstring AServerID, std::chrono::milliseconds AClientSilenceLimit);
     TNamedPipeServer(const TNamedPipeServer&) = delete;
     TNamedPipeServer& operator=(const TNamedPipeServer&) = delete;
     virtual ~TNamedPipeServer();
@@ -126,6 +134,7 @@ public:
     [[nodiscard]] std::wstring ServerID() const;
     [[nodiscard]] std::wstring PipeName() const;
     [[nodiscard]] DWORD BufferSize() const noexcept { return FBufferSize; }
+    [[nodiscard]] std::chrono::milliseconds ClientSilence() const noexcept { return FClientSilenceLimit; }
 
 protected:
     void Start();
@@ -150,6 +159,7 @@ private:
 
     const DWORD FBufferSize = 4096;
     std::wstring FServerID;
+    std::chrono::milliseconds FClientSilenceLimit;
     // Manual-reset; set once by Shutdown. Every wait on the pipe also waits on it.
     TUniqueHandle FStopEvent;
     UThreadQueue::TThreadQueue<TPipeMessageHandler> FQueue{64};

@@ -129,7 +129,7 @@ private:
 class TLogBurst
 {
 public:
-    explicit TLogBurst(std::atomic<long>& Pending) : FPending(Pending) {}
+    explicit TLogBurst(TPendingLines& Pending) : FPending(Pending) {}
     TLogBurst(const TLogBurst&) = delete;
     TLogBurst& operator=(const TLogBurst&) = delete;
     ~TLogBurst() { Clear(); }
@@ -144,13 +144,13 @@ public:
 
     void Clear() noexcept
     {
-        FPending -= static_cast<long>(FRequests.size());
+        FPending.Done(static_cast<long>(FRequests.size()));
         FRequests.clear();
         FChars = 0;
     }
 
 private:
-    std::atomic<long>& FPending;
+    TPendingLines& FPending;
     std::vector<std::unique_ptr<TLogRequest>> FRequests;
     std::size_t FChars = 0;
 };
@@ -253,29 +253,38 @@ std::wstring TTxtFileLog::FormatLine(const SYSTEMTIME& Time, std::wstring_view T
 void TTxtFileLog::Log(std::wstring_view Text)
 {
     auto request = std::make_unique<TLogRequest>(TLogRequest{FormatLine(_Clock(), Text), _Ext, _FileName, _AddDateTime});
-    ++_Pending;
+    _Pending.Add();
     try
     {
         _FThreadPool.Add(request.get());
     }
     catch (...)
     {
-        --_Pending;
+        _Pending.Done(1);
         throw;
     }
     request.release(); // now owned by the queue, then by HandleLogRequest
 }
 
+void TPendingLines::Done(long Count) noexcept
+{
+    if (Count == 0 || FCount.fetch_sub(Count) != Count)
+        return;
+    // Taken after the count reached 0: a waiter has either seen 0 already or is
+    // asleep on FNone, so the wake-up cannot fall between its test and its sleep.
+    std::lock_guard lock(FLock);
+    FNone.NotifyAll();
+}
+
+bool TPendingLines::WaitNone(DWORD TimeoutMs)
+{
+    std::unique_lock lock(FLock);
+    return FNone.WaitFor(lock, TimeoutMs, [this] { return FCount.load() <= 0; });
+}
+
 bool TTxtFileLog::Drain(DWORD TimeoutMs)
 {
-    ULONGLONG deadline = GetTickCount64() + TimeoutMs;
-    while (_Pending.load() > 0)
-    {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(1);
-    }
-    return true;
+    return _Pending.WaitNone(TimeoutMs);
 }
 
 // Takes Data and whatever else is queued, writes it with one open of the file,

@@ -59,6 +59,23 @@ private:
     std::wstring FPath;
 };
 
+// The count of lines logged and not yet written or dropped. Counting stays
+// lock-free for Log(); only the step that empties the count takes the lock, to
+// wake whoever waits for that.
+class TPendingLines
+{
+public:
+    void Add() noexcept { ++FCount; }
+    void Done(long Count) noexcept;
+    // True once the count is 0, false when TimeoutMs (INFINITE: none) ran out first.
+    bool WaitNone(DWORD TimeoutMs);
+
+private:
+    std::atomic<long> FCount{0};
+    TSlimLock FLock;
+    TSlimCondition FNone;
+};
+
 class TTxtFileLog
 {
 public:
@@ -95,6 +112,6 @@ private:
     bool _AddDateTime;
     TLocalClock _Clock;
     wchar_t _TimeSeparator = L':';
-    std::atomic<long> _Pending{0};
+    TPendingLines _Pending;
     UN_ThreadUtilities::TThreadPool _FThreadPool;
 };

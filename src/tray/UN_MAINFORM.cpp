@@ -131,7 +131,8 @@ void TFmain::FormCreate(TShellNotifyIcon ShellNotifyIcon)
     Log(L"[TFmain.FormCreate()] PID " + std::to_wstring(GetOwnProcessId()));
     Log(L"[TFmain.FormCreate()] Session ID " + std::to_wstring(OwnSessionId()));
 
-    lServer = std::make_unique<TTPPipeServer>(std::to_wstring(GetOwnProcessId()));
+    lServer = std::make_unique<TTPPipeServer>(std::to_wstring(GetOwnProcessId()), ClientSilenceLimit,
+                                              DetectorWaitLimit);
 
     Log(L"[TFmain.FormCreate()] TqxTrayIcon.create ");
     TrayIcon = std::make_unique<TqxTrayIcon>(std::move(ShellNotifyIcon));

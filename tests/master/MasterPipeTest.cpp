@@ -8,6 +8,7 @@
 #include "startup/UN_SystemFolders.h"
 #include "support/BridgeTestSupport.h"
 #include "support/MasterStandIn.h"
+#include "support/OwnLog.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using test_support::Eventually;
 using test_support::LogLinesOf;
 using test_support::TChildProcess;
 using test_support::TStandIn;
@@ -82,7 +84,7 @@ TEST(MasterPipeSend, OutcomeOfEachKindOfAnswer)
     {
         SCOPED_TRACE(c.Why);
         TStandIn standIn(std::wstring(c.Options) + L" -requests=1");
-        TTHSendMSGToMasterPipe send(L"WAKEUPNEO", standIn.ServedPid());
+        TTHSendMSGToMasterPipe send(L"WAKEUPNEO", standIn.ServedPid(), MasterSendWatchLimit);
         EXPECT_EQ(SendGuarded(standIn, [&] { return send.SendWakeUpNeo(); }), c.Outcome);
         EXPECT_TRUE(standIn.Exited()) << "the client kept the pipe open";
         auto envelopes = standIn.Envelopes();
@@ -104,7 +106,7 @@ TEST(MasterPipeSend, EachOperationSendsItsCommand)
     TStandIn standIn(L"");
     for (const auto& [operation, command] : operations)
     {
-        TTHSendMSGToMasterPipe send(command, standIn.ServedPid());
+        TTHSendMSGToMasterPipe send(command, standIn.ServedPid(), MasterSendWatchLimit);
         EXPECT_TRUE(SendGuarded(standIn, [&] { return (send.*operation)(); })) << WideToUtf8(command);
     }
     auto envelopes = standIn.Envelopes();
@@ -124,45 +126,76 @@ TEST(MasterPipeSend, EachOperationSendsItsCommand)
 
 TEST(MasterPipeSend, AbsentPipeFails)
 {
-    TTHSendMSGToMasterPipe send(L"REQQUIT", AbsentPid);
+    TTHSendMSGToMasterPipe send(L"REQQUIT", AbsentPid, MasterSendWatchLimit);
     EXPECT_FALSE(send.SendQuit());
 }
 
 TEST(MasterPipeSend, PipeServedByAnotherProcessGetsNothing)
 {
     TStandIn squatter(L"-requests=1", SquattedPid);
-    TTHSendMSGToMasterPipe send(L"REQLOGOUT", SquattedPid);
+    TTHSendMSGToMasterPipe send(L"REQLOGOUT", SquattedPid, MasterSendWatchLimit);
     EXPECT_FALSE(SendGuarded(squatter, [&] { return send.SendLogout(); }));
     EXPECT_TRUE(squatter.Exited());
     EXPECT_TRUE(squatter.Envelopes().empty());
 }
 
-// What the watcher does after 10 s, without the wait: a send blocked on a master
+// What the watcher does when it gives up, by hand: a send blocked on a master
 // that never answers is cancelled, ends, and closes its pipe.
 TEST(MasterPipeSend, CancelEndsASendBlockedOnASilentMaster)
 {
     TStandIn silent(L"-noanswer -requests=1");
-    auto send = std::make_shared<TTHSendMSGToMasterPipe>(L"WAKEUPNEO", silent.ServedPid());
+    auto send = std::make_shared<TTHSendMSGToMasterPipe>(L"WAKEUPNEO", silent.ServedPid(), MasterSendWatchLimit);
     std::jthread sendThread([send] { send->Execute(); });
 
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (silent.Envelopes().empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
     // No ASSERT here: the stand-in must be killed below before the send thread is
     // joined, or a failing cancel would hang the test.
+    EXPECT_TRUE(Eventually([&] { return !silent.Envelopes().empty(); }));
     EXPECT_EQ(silent.Envelopes().size(), 1u);
-    std::this_thread::sleep_for(100ms); // into its read of the answer
+    // The point of this pause: the send, now in its read of the answer, stays
+    // there while nobody cancels it.
+    std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(send->Finish());
 
-    for (int attempt = 0; attempt < 100 && !send->Finish(); ++attempt)
-    {
-        send->CancelPendingIo();
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(send->Finish());
+    // A cancel that comes between two of the send's calls finds nothing to cancel,
+    // so it is repeated until the send has ended.
+    EXPECT_TRUE(Eventually(
+        [&] {
+            send->CancelPendingIo();
+            return send->WaitFinish(20ms);
+        },
+        5s));
     EXPECT_TRUE(silent.Exited()) << "the send thread kept the pipe open";
     if (!send->Finish())
         silent.Kill();
+}
+
+// The watcher itself, with a short limit (the program's 10 s is held by
+// BridgeSendsUserInfo.SilentMasterIsGivenUpAndTheSendThreadEnds): it gives up on a
+// silent master after its limit, logs so, and its cancel ends the send thread.
+TEST(MasterPipeWatcher, GivesUpOnASilentMasterAfterItsLimitAndEndsTheSend)
+{
+    constexpr auto Limit = 300ms;
+    TStandIn silent(L"-noanswer -requests=1");
+    std::size_t first = test_support::OwnLogLineCount();
+    SendMSGToMasterPipe(L"WAKEUPNEO", silent.ServedPid(), Limit);
+
+    const std::wstring forced = L"[THSendMSGToMasterPipe]WAKEUPNEO force terminate afther ";
+    const std::wstring end = L"[TTHSendMSGToMasterPipe.Execute ] END WAKEUPNEO";
+    bool ended = test_support::WaitForOwnLogLine(end);
+    EXPECT_TRUE(ended);
+    if (!ended)
+        silent.Kill(); // the send thread is detached; let it end before the test program does
+    EXPECT_TRUE(silent.Exited()) << "the send thread kept the pipe open";
+
+    std::vector<std::wstring> lines;
+    for (const std::wstring& line : test_support::OwnLogLinesFrom(first))
+        if (line.find(L"MasterPipe") != std::wstring::npos)
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], L"[TTHSendMSGToMasterPipe.Execute ] Start WAKEUPNEO");
+    ASSERT_EQ(lines[1].rfind(forced, 0), 0u) << WideToUtf8(lines[1]);
+    EXPECT_GT(std::stoll(lines[1].substr(forced.size())), Limit.count());
+    EXPECT_EQ(lines[2], end);
 }
 
 // ---------------------------------------------------------------- the bridge's start-up send

@@ -91,6 +91,8 @@ TEST_F(ThreadQueue, TerminateReleasesEverySuccessiveWaitingConsumer)
     std::future<std::unique_ptr<TItem>> consumers[3];
     for (auto& consumer : consumers)
         consumer = std::async(std::launch::async, [this] { return Queue.Pop(); });
+    // The point of this pause: the consumers get to block on the empty queue (the
+    // queue shows no count of its waiters to wait for).
     std::this_thread::sleep_for(BlockedFor);
     Queue.Terminate();
     for (auto& consumer : consumers)

@@ -276,6 +276,8 @@ TEST_F(LogFolderFixture, FileHeldWithoutSharingIsWaitedForAShortWhile)
         TUniqueHandle holder = holdFile();
         ASSERT_TRUE(holder);
         log.Log(L"during a moment");
+        // The point of this pause: the file stays held for a moment, shorter than
+        // the log waits for it.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     ASSERT_TRUE(log.Drain(10000));
