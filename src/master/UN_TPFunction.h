@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-// How long the watcher waits for a send before it gives up on it (Part 4.1). The
+// How long the watcher waits for a send before it gives up on it. The
 // program's starters use it; a test that needs only the path passes a shorter one.
 constexpr std::chrono::milliseconds MasterSendWatchLimit{10000};
 
