@@ -308,14 +308,7 @@ TEST_F(MainFormMenuTest, OpenIsTheMenusDefaultItem)
 
 TEST_F(MainFormMenuTest, DoubleClickAndEnterEachSendOneWakeUp)
 {
-    const auto wakeUps = [this] {
-        const std::string record = Master->RecordText();
-        int count = 0;
-        for (std::size_t at = record.find("\"WAKEUPNEO\""); at != std::string::npos;
-             at = record.find("\"WAKEUPNEO\"", at + 1))
-            ++count;
-        return count;
-    };
+    const auto wakeUps = [this] { return tray_test::CountOf(Master->RecordText(), "\"WAKEUPNEO\""); };
     const HWND icon = Form.TrayIcon->Handle();
     for (UINT action : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
         SendMessageW(icon, TqxTrayIcon::CallbackMessage, 0, action);

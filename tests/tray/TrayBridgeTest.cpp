@@ -101,14 +101,6 @@ void SleepForASecondWakeUp()
     std::this_thread::sleep_for(std::chrono::milliseconds(GetDoubleClickTime()) * 2);
 }
 
-int CountOf(const std::string& Text, const std::string& Needle)
-{
-    int count = 0;
-    for (std::size_t at = Text.find(Needle); at != std::string::npos; at = Text.find(Needle, at + 1))
-        ++count;
-    return count;
-}
-
 // A bridge started with a master stand-in whose record of received envelopes
 // the test reads. Both are stopped when the test ends.
 class TrayBridgeTest : public ::testing::Test
@@ -164,7 +156,7 @@ protected:
 
     bool MasterReceived(const std::string& Command, int Times = 1) const
     {
-        return Eventually([&] { return CountOf(Master->RecordText(), "\"" + Command + "\"") >= Times; });
+        return Eventually([&] { return tray_test::CountOf(Master->RecordText(), "\"" + Command + "\"") >= Times; });
     }
 
     std::unique_ptr<test_support::TStandIn> Master;
@@ -222,7 +214,7 @@ TEST_F(TrayBridgeTest, DoubleClickSendsWakeUpAndOpensNoMenu)
     EXPECT_TRUE(MasterReceived("WAKEUPNEO"));
     SleepForASecondWakeUp();
     EXPECT_FALSE(AnyMenuOpen());
-    EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
+    EXPECT_EQ(tray_test::CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
 }
 
 // A keyboard user on the focused icon, as a version-4 shell reports it: the action
@@ -241,7 +233,7 @@ TEST_F(TrayBridgeTest, EnterOnTheIconSendsOneWakeUpPerKeyPress)
     SendMessageW(IconWindow, TrayCallbackMessage, MAKEWPARAM(600, 740), VersionFour(NIN_KEYSELECT));
     EXPECT_TRUE(MasterReceived("WAKEUPNEO"));
     SleepForASecondWakeUp();
-    EXPECT_EQ(CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
+    EXPECT_EQ(tray_test::CountOf(Master->RecordText(), "\"WAKEUPNEO\""), 1);
     EXPECT_FALSE(AnyMenuOpen());
 }
 

@@ -105,4 +105,12 @@ std::vector<TItemState> MenuStateOf(const TqxPopupMenu& Menu)
     return items;
 }
 
+int CountOf(const std::string& Text, const std::string& Needle)
+{
+    int count = 0;
+    for (std::size_t at = Text.find(Needle); at != std::string::npos; at = Text.find(Needle, at + 1))
+        ++count;
+    return count;
+}
+
 } // namespace tray_test

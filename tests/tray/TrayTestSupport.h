@@ -44,4 +44,7 @@ std::vector<std::uint32_t> ScreenPixels(const RECT& Area);
 // The pixels of image Index of List.
 std::vector<std::uint32_t> PixelsOf(HIMAGELIST List, int Index);
 
+// How often Needle stands in Text: the commands a master stand-in received, say.
+int CountOf(const std::string& Text, const std::string& Needle);
+
 } // namespace tray_test
